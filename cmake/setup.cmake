@@ -1,0 +1,71 @@
+# The setup program. Its code is one static library, so that the target
+# tests link exactly what setup.exe runs; the executable adds the entry
+# point and the resources.
+#
+# setup.exe links no C or C++ run-time library: it needs none, and without
+# one the executable stays small and imports nothing but system DLLs.
+set(SETUP_CODE_FLAGS -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+    -fno-stack-protector -ffunction-sections -fdata-sections)
+
+add_library(setupcode STATIC
+    core/package.cpp
+    core/state.cpp
+    core/wizard.cpp
+    core/resource.cpp
+    core/strings.cpp
+    core/message.cpp
+    log/setup_log.cpp
+    actions/extract.cpp
+    actions/shortcuts.cpp
+    actions/registry.cpp
+    pages/welcome.cpp
+    pages/agreement.cpp
+    pages/destination.cpp
+    pages/group.cpp
+    pages/copying.cpp
+    pages/finish.cpp
+    pages/browse.cpp
+)
+target_compile_options(setupcode PRIVATE ${SETUP_CODE_FLAGS})
+target_include_directories(setupcode PUBLIC ${CMAKE_SOURCE_DIR})
+# What the setup's code imports; COMCTL32 is loaded at run time by full path.
+set(SETUP_SYSTEM_LIBS kernel32 user32 shell32 ole32 advapi32)
+target_link_libraries(setupcode PUBLIC ${SETUP_SYSTEM_LIBS})
+
+add_executable(setup WIN32 core/main.cpp core/crt.cpp
+               ${CMAKE_SOURCE_DIR}/resources/setup.rc)
+target_compile_options(setup PRIVATE ${SETUP_CODE_FLAGS})
+target_link_options(setup PRIVATE -nostdlib -nostartfiles -s
+    -Wl,--gc-sections -Wl,--no-insert-timestamp)
+# libgcc supplies only compiler helpers (64-bit division, stack probes).
+target_link_libraries(setup PRIVATE setupcode ${SETUP_SYSTEM_LIBS} gcc)
+# memset and memcpy written as loops must not be turned back into calls
+# to themselves.
+set_source_files_properties(core/crt.cpp PROPERTIES
+    COMPILE_OPTIONS -fno-tree-loop-distribute-patterns)
+set_target_properties(setup PROPERTIES OUTPUT_NAME setup
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
+# The package: the folder in resources/package plus the two sample programs
+# built here, assembled in the build tree and turned by the host package
+# builder into the data resources that setup.rc includes.
+set(PACKAGE_DIR ${CMAKE_BINARY_DIR}/package)
+set(PACKAGE_DATA_DIR ${CMAKE_BINARY_DIR}/package-data)
+file(GLOB PACKAGE_SOURCE_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/package/*)
+set(PACKAGE_DATA ${PACKAGE_DATA_DIR}/payload.bin ${PACKAGE_DATA_DIR}/links.bin
+                 ${PACKAGE_DATA_DIR}/strings.bin ${PACKAGE_DATA_DIR}/name.bin)
+add_custom_command(
+    OUTPUT ${PACKAGE_DATA}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PACKAGE_DIR} ${PACKAGE_DATA_DIR}
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${PACKAGE_SOURCE_FILES} ${PACKAGE_DIR}
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:murmlist> ${PACKAGE_DIR}/MurmList.exe
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:uninst> ${PACKAGE_DIR}/uninst.exe
+    COMMAND ${PKGBUILD} ${PACKAGE_DIR} ${PACKAGE_DATA_DIR}
+    DEPENDS ${PACKAGE_SOURCE_FILES} murmlist uninst ${PKGBUILD}
+    COMMENT "Building the package data"
+    VERBATIM)
+add_custom_target(package_data DEPENDS ${PACKAGE_DATA})
+set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/setup.rc PROPERTIES
+    OBJECT_DEPENDS "${PACKAGE_DATA};${CMAKE_SOURCE_DIR}/resources/agreement.txt;${CMAKE_SOURCE_DIR}/resources/setup.ico;${CMAKE_SOURCE_DIR}/resources/ids.h")
+target_include_directories(setup PRIVATE ${PACKAGE_DATA_DIR} ${CMAKE_SOURCE_DIR}/resources)
+add_dependencies(setup package_data)

@@ -1,0 +1,122 @@
+// Bounded readers over the package's data resources. Nothing here trusts a
+// count, a size or a terminator: each is checked against the resource's
+// size before a byte behind it is read.
+#include "package.h"
+
+uint32_t ReadUint32(const unsigned char* p)
+{
+    return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) |
+           ((uint32_t)p[3] << 24);
+}
+
+void WriteUint32(unsigned char* p, uint32_t value)
+{
+    p[0] = (unsigned char)value;
+    p[1] = (unsigned char)(value >> 8);
+    p[2] = (unsigned char)(value >> 16);
+    p[3] = (unsigned char)(value >> 24);
+}
+
+bool ReadArchiveHeader(const unsigned char* data, uint32_t size,
+                       uint32_t* total, uint32_t* count)
+{
+    if (!data || size < ARCHIVE_HEADER_SIZE)
+        return false;
+    *total = ReadUint32(data);
+    *count = ReadUint32(data + 4);
+    return true;
+}
+
+// Length of the string at data[offset], or -1 when no NUL lies before limit.
+static int32_t BoundedLength(const unsigned char* data, uint32_t offset, uint32_t limit)
+{
+    for (uint32_t i = offset; i < limit; ++i)
+        if (data[i] == 0)
+            return (int32_t)(i - offset);
+    return -1;
+}
+
+bool NextArchiveEntry(const unsigned char* data, uint32_t size,
+                      uint32_t* offset, ArchiveEntry* entry)
+{
+    uint32_t start = *offset;
+    // Subtractions only: start + ENTRY_HEADER_SIZE could wrap.
+    if (!data || start > size || size - start < ENTRY_HEADER_SIZE)
+        return false;
+    if (BoundedLength(data, start, start + ENTRY_NAME_SIZE) < 0)
+        return false;
+    uint32_t length = ReadUint32(data + start + ENTRY_NAME_SIZE);
+    uint32_t dataStart = start + ENTRY_HEADER_SIZE;
+    if (length > size - dataStart)
+        return false;
+    entry->name = (const char*)(data + start);
+    entry->size = length;
+    entry->bytes = data + dataStart;
+    *offset = dataStart + length;
+    return true;
+}
+
+bool ReadLinkCount(const unsigned char* data, uint32_t size, uint32_t* count)
+{
+    if (!data || size < 4)
+        return false;
+    *count = ReadUint32(data);
+    return true;
+}
+
+const char* NextString(const unsigned char* data, uint32_t size, uint32_t* offset)
+{
+    if (!data || *offset >= size)
+        return 0;
+    int32_t length = BoundedLength(data, *offset, size);
+    if (length < 0)
+        return 0;
+    const char* text = (const char*)(data + *offset);
+    *offset += (uint32_t)length + 1;
+    return text;
+}
+
+bool NextGroupLink(const unsigned char* data, uint32_t size, uint32_t* offset,
+                   const char** target, const char** name)
+{
+    uint32_t cursor = *offset;
+    const char* t = NextString(data, size, &cursor);
+    const char* n = t ? NextString(data, size, &cursor) : 0;
+    if (!n)
+        return false;
+    *target = t;
+    *name = n;
+    *offset = cursor;
+    return true;
+}
+
+int ReadSetupStrings(const unsigned char* data, uint32_t size,
+                     const char* strings[SETUP_STRING_COUNT])
+{
+    uint32_t offset = 0;
+    int intact = 0;
+    for (int i = 0; i < SETUP_STRING_COUNT; ++i) {
+        const char* text = intact == i ? NextString(data, size, &offset) : 0;
+        if (text)
+            ++intact;
+        strings[i] = text ? text : "";
+    }
+    return intact;
+}
+
+const char* ReadDisplayName(const unsigned char* data, uint32_t size)
+{
+    uint32_t offset = 0;
+    const char* name = NextString(data, size, &offset);
+    return name ? name : "";
+}
+
+uint32_t AddProgressShare(uint32_t progress, uint32_t size, uint32_t total)
+{
+    if (total == 0)
+        return progress;
+    // A damaged archive may hold an entry larger than its total; its share
+    // then exceeds 32 bits, and the sum saturates rather than wrap back.
+    uint64_t sum = progress + (uint64_t)size * 100u / total;
+    return sum > 0xFFFFFFFFu ? 0xFFFFFFFFu : (uint32_t)sum;
+}

@@ -1,0 +1,68 @@
+// Layouts of the package's data resources, and bounded readers over them.
+//
+// Portable on purpose: no windows.h and no library beyond the freestanding
+// headers, so the same code serves the setup's readers, the host package
+// builder, the native tests and the fuzzers. Every reader takes the
+// resource's size and never touches a byte outside [data, data + size).
+#ifndef MURM_PACKAGE_H
+#define MURM_PACKAGE_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+// PayloadArchive: total, count, then count entries back to back:
+// a 260-byte NUL-padded name, a 32-bit size and the file's bytes.
+const uint32_t ARCHIVE_HEADER_SIZE = 8;
+const uint32_t ENTRY_NAME_SIZE = 260;
+const uint32_t ENTRY_HEADER_SIZE = ENTRY_NAME_SIZE + 4;
+// Longest name or setup string: 259 bytes and its NUL fill 260.
+const uint32_t MAX_NAME_LENGTH = ENTRY_NAME_SIZE - 1;
+// SetupStrings holds exactly this many strings, with no count.
+const int SETUP_STRING_COUNT = 6;
+
+uint32_t ReadUint32(const unsigned char* p);
+void WriteUint32(unsigned char* p, uint32_t value);
+
+// Header of a PayloadArchive; false when fewer than 8 bytes.
+bool ReadArchiveHeader(const unsigned char* data, uint32_t size,
+                       uint32_t* total, uint32_t* count);
+
+struct ArchiveEntry {
+    const char* name;            // NUL-terminated within its field
+    uint32_t size;
+    const unsigned char* bytes;  // size bytes, all inside the resource
+};
+
+// Reads the entry at *offset (ARCHIVE_HEADER_SIZE for the first) and moves
+// *offset behind it. False, with *offset unchanged, when the entry does not
+// lie wholly inside the resource or its name has no NUL in its field.
+bool NextArchiveEntry(const unsigned char* data, uint32_t size,
+                      uint32_t* offset, ArchiveEntry* entry);
+
+// GroupLinkList: count, then count (target, name) pairs of NUL-terminated
+// strings. ReadLinkCount is false when fewer than 4 bytes.
+bool ReadLinkCount(const unsigned char* data, uint32_t size, uint32_t* count);
+// Reads the pair at *offset (4 for the first) and moves behind it; false,
+// with *offset unchanged, when either string is not terminated inside.
+bool NextGroupLink(const unsigned char* data, uint32_t size, uint32_t* offset,
+                   const char** target, const char** name);
+
+// The NUL-terminated string at *offset, moving *offset behind its NUL;
+// null, with *offset unchanged, when no NUL follows inside the resource.
+const char* NextString(const unsigned char* data, uint32_t size,
+                       uint32_t* offset);
+
+// SetupStrings: fills strings[0..5]; a string missing or unterminated in a
+// damaged resource, and every one after it, becomes "". Returns how many
+// were read intact.
+int ReadSetupStrings(const unsigned char* data, uint32_t size,
+                     const char* strings[SETUP_STRING_COUNT]);
+
+// Display name: the resource's first string, or "" when it has no NUL.
+const char* ReadDisplayName(const unsigned char* data, uint32_t size);
+
+// progress + floor(100 * size / total) without overflow for any 32-bit
+// values, saturating at 0xFFFFFFFF; a total of 0 adds nothing.
+uint32_t AddProgressShare(uint32_t progress, uint32_t size, uint32_t total);
+
+#endif

@@ -1,0 +1,111 @@
+// The setup program's shared declarations: the one global record of the
+// run, page results, and every function that one file calls in another.
+#ifndef MURM_SETUP_H
+#define MURM_SETUP_H
+
+#include <windows.h>
+
+#include "../resources/ids.h"
+#include "package.h"
+
+// The platform's path limit, NUL included. Every path lives in a buffer of
+// this size and is built through JoinPath, which refuses what will not fit.
+const int PATH_SIZE = MAX_PATH;
+
+// What a page ends its dialog with; the page loop adds it to its index.
+const int PAGE_BACK = -1;
+const int PAGE_EXIT = 0;
+const int PAGE_NEXT = 1;
+const int PAGE_COUNT = 6;
+
+struct SetupState {
+    HINSTANCE instance;
+    char productFolderName[PATH_SIZE];
+    char defaultFolder[PATH_SIZE];
+    char groupName[PATH_SIZE];
+    int requiredKilobytes;
+    int extraFileCount;
+    char installFolder[PATH_SIZE];
+    char programsFolder[PATH_SIZE];
+    char groupFolder[PATH_SIZE];
+    char logPath[PATH_SIZE];
+    char startupTarget[PATH_SIZE];
+    char startupName[PATH_SIZE];
+    char desktopTarget[PATH_SIZE];
+    char desktopName[PATH_SIZE];
+    char runTarget[PATH_SIZE];
+    const char* uninstallerName;
+    const char* displayName;
+    uint32_t payloadTotal;
+    uint32_t progress;
+    int linkCount;
+    const char* agreementText;
+};
+
+extern SetupState g_setup;
+
+struct PageEntry {
+    int templateId;
+    DLGPROC procedure;
+};
+extern const PageEntry PageTable[PAGE_COUNT];
+
+// core/wizard.cpp
+int RunWizard(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show);
+void LoadSetupStrings();
+int ConfirmExit(HWND page);
+// The behaviour every page shares: WM_CLOSE asks ConfirmExit, Cancel closes,
+// Back ends with PAGE_BACK. Returns TRUE when it handled the message.
+INT_PTR HandleCommonPageMessage(HWND page, UINT message, WPARAM wParam);
+
+// core/resource.cpp: a package resource, locked for the rest of the run.
+// Null with *size 0 when the resource is missing.
+const unsigned char* LockDataResource(int id, uint32_t* size);
+
+// core/strings.cpp: bounded string helpers over PATH_SIZE buffers.
+// out = the pieces end to end; false, with out emptied, when the result
+// would need more than PATH_SIZE - 1 characters.
+bool JoinStrings(char* out, const char* a, const char* b,
+                 const char* c = "", const char* d = "");
+// out = folder + "\" + name + suffix, through JoinStrings.
+bool JoinPath(char* out, const char* folder, const char* name,
+              const char* suffix = "");
+bool CopyString(char* out, const char* text);
+
+// core/message.cpp: every message box the program shows.
+int ShowMessage(HWND owner, const char* text, const char* caption, UINT type);
+// caption "Ошибка", the program's caption for its own errors
+int ShowError(HWND owner, const char* text, UINT type);
+
+// log/setup_log.cpp
+void LogWrite(const char* section, const char* key, const char* value);
+void LogWriteNumber(const char* section, const char* key, int number);
+
+// actions/extract.cpp
+int PathExists(const char* path);
+void ExtractPayload(const unsigned char* archive, uint32_t size, HWND page);
+void AdvanceProgress(HWND page, uint32_t size);
+
+// actions/shortcuts.cpp
+bool SpecialFolderPath(int folderId, char* buffer);
+void CreateShortcut(const char* linkPath, const char* targetPath);
+void CreateGroupFolder();
+void CreateGroupShortcuts();
+void AddExtraShortcut(int folderId, const char* name, const char* target);
+
+// actions/registry.cpp
+void RegisterUninstall();
+void RegisterFileType();
+
+// pages/*.cpp
+INT_PTR CALLBACK WelcomePageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK AgreementPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK DestinationPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK GroupPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK CopyingPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL BrowseForFolder(const char* title, char* pathBuffer, HWND owner);
+void FillGroupList(HWND list, const char* folder);
+int IsValidGroupName(const char* name);
+
+#endif

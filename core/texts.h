@@ -1,0 +1,36 @@
+// Every text the program shows or writes that is not in a dialog template.
+// The sources are UTF-8; the compiler turns these literals into
+// Windows-1251 (-fexec-charset=CP1251), the code page of the ANSI calls.
+#ifndef MURM_TEXTS_H
+#define MURM_TEXTS_H
+
+#define TEXT_ERROR_CAPTION   "Ошибка"
+#define TEXT_EXIT_CAPTION    "Выход из установки"
+#define TEXT_EXIT_QUESTION   "Программа установки еще не завершила свою работу.\n" \
+                             "Если Вы выйдите сейчас, программа не будет установлена.\n" \
+                             "Выйти из установки?"
+#define TEXT_OVERWRITE       "Файл %s уже существует. Переписать его ?"
+#define TEXT_CANNOT_WRITE    "Невозможно записать файл\n"
+#define TEXT_CANNOT_CREATE_DIR "Невозможно создать каталог\n"
+#define TEXT_PATH_TOO_LONG   "Слишком длинный путь к каталогу:\n"
+#define TEXT_REQUIRED_SPACE  "Необходимо: %i килобайт"
+#define TEXT_BROWSE_TITLE    "Выберите папку для установки программы"
+#define TEXT_BAD_GROUP_NAME  "Имя группы не должно содержать следующих символов:\n" \
+                             " < > \\ / : \" ? * |"
+#define TEXT_COPYING_STATUS  "Копирование файлов ..."
+#define TEXT_SHORTCUT_STATUS "Создание ярлыков ..."
+
+// Build-time constants of the package.
+#define PRODUCT_FOLDER_NAME  "Murmelist"
+#define FALLBACK_FOLDER      "C:\\Program Files\\Murmelist"
+#define DEFAULT_GROUP_NAME   "Murmelist"
+#define REQUIRED_KILOBYTES   68
+#define EXTRA_FILE_COUNT     1
+#define EXTRA_LOGGED_FILE    "settings.ini"
+#define PRODUCT_PROGRAM      "\\murmlist.exe"
+#define FILE_EXTENSION       ".vdb"
+#define FILE_CLASS           "VarazAzadEvuz"
+#define UNINSTALL_KEY        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
+#define LOG_FILE_FORMAT      "%s\\setup.log"
+
+#endif

@@ -1,0 +1,113 @@
+// Start-up, the page loop and the behaviour every page shares.
+#include "setup.h"
+#include "texts.h"
+
+// Setup is often started from a download folder, where a planted DLL with a
+// system DLL's name would otherwise be found first. The static imports are
+// all KnownDLLs; everything loaded later comes from the system folder only.
+static void RestrictDllSearch()
+{
+    typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    SetDefaultDllDirectoriesFn restrict =
+        (SetDefaultDllDirectoriesFn)GetProcAddress(kernel, "SetDefaultDllDirectories");
+    if (restrict)
+        restrict(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    else
+        SetDllDirectoryA("");
+}
+
+// COMCTL32 is no KnownDLL: it is loaded by its full system-folder path, and
+// its initialisation export (ordinal 17) registers the progress bar class.
+static void InitCommonControlsFromSystem()
+{
+    char path[PATH_SIZE];
+    UINT length = GetSystemDirectoryA(path, PATH_SIZE);
+    if (length == 0 || length >= PATH_SIZE || !JoinPath(path, path, "comctl32.dll"))
+        return;
+    HMODULE comctl = LoadLibraryA(path);
+    if (!comctl)
+        return;
+    typedef void(WINAPI * InitFn)();
+    InitFn init = (InitFn)GetProcAddress(comctl, MAKEINTRESOURCEA(17));
+    if (init)
+        init();
+}
+
+void LoadSetupStrings()
+{
+    uint32_t size;
+    const unsigned char* data = LockDataResource(IDR_SETUP_STRINGS, &size);
+    const char* strings[SETUP_STRING_COUNT];
+    ReadSetupStrings(data, size, strings);
+    char* copies[5] = {g_setup.startupTarget, g_setup.startupName, g_setup.desktopTarget,
+                       g_setup.desktopName, g_setup.runTarget};
+    for (int i = 0; i < 5; ++i)
+        CopyString(copies[i], strings[i]);
+    g_setup.uninstallerName = strings[5];
+
+    data = LockDataResource(IDR_PAYLOAD, &size);
+    uint32_t total = 0, count = 0;
+    if (ReadArchiveHeader(data, size, &total, &count))
+        g_setup.payloadTotal = total;
+
+    data = LockDataResource(IDR_DISPLAY_NAME, &size);
+    g_setup.displayName = ReadDisplayName(data, size);
+}
+
+static bool PageTemplateExists(int templateId)
+{
+    return FindResourceA(g_setup.instance, MAKEINTRESOURCEA(templateId), (LPCSTR)RT_DIALOG) != 0;
+}
+
+static void RunPages()
+{
+    int index = 0;
+    while (index >= 0 && index < PAGE_COUNT) {
+        const PageEntry& page = PageTable[index];
+        // DialogBoxParamA answers -1 both for a failed dialog and for a page
+        // that ended with Back; a missing template is the failure to rule out.
+        if (!PageTemplateExists(page.templateId))
+            return;
+        int result = (int)DialogBoxParamA(g_setup.instance, MAKEINTRESOURCEA(page.templateId),
+                                          0, page.procedure, 0);
+        if (result == PAGE_EXIT)
+            return;
+        index += result == PAGE_NEXT ? 1 : -1;
+    }
+}
+
+int RunWizard(HINSTANCE instance, HINSTANCE, LPSTR, int)
+{
+    RestrictDllSearch();
+    g_setup.instance = instance;
+    InitCommonControlsFromSystem();
+    LoadSetupStrings();
+    RunPages();
+    return 0;
+}
+
+int ConfirmExit(HWND page)
+{
+    return ShowMessage(page, TEXT_EXIT_QUESTION, TEXT_EXIT_CAPTION, MB_YESNO) == IDYES;
+}
+
+INT_PTR HandleCommonPageMessage(HWND page, UINT message, WPARAM wParam)
+{
+    if (message == WM_CLOSE) {
+        if (ConfirmExit(page))
+            EndDialog(page, PAGE_EXIT);
+        return TRUE;
+    }
+    if (message != WM_COMMAND)
+        return FALSE;
+    switch (LOWORD(wParam)) {
+    case IDC_CANCEL:
+        SendMessageA(page, WM_CLOSE, 0, 0);
+        return TRUE;
+    case IDC_BACK:
+        EndDialog(page, PAGE_BACK);
+        return TRUE;
+    }
+    return FALSE;
+}

@@ -1,0 +1,39 @@
+// The shell's folder picker, opening at the folder given in pathBuffer.
+#include "core/setup.h"
+
+#include <shlobj.h>
+
+static int CALLBACK PickerCallback(HWND picker, UINT message, LPARAM, LPARAM data)
+{
+    if (message == BFFM_INITIALIZED && data)
+        SendMessageA(picker, BFFM_SETSELECTIONA, TRUE, data);
+    return 0;
+}
+
+BOOL BrowseForFolder(const char* title, char* pathBuffer, HWND owner)
+{
+    if (!pathBuffer)
+        return FALSE;
+    IMalloc* allocator;
+    if (SHGetMalloc(&allocator) != S_OK)
+        return FALSE;
+    BROWSEINFOA info = {};
+    info.hwndOwner = owner;
+    info.lpszTitle = title;
+    info.ulFlags = BIF_RETURNONLYFSDIRS;
+    info.lpfn = PickerCallback;
+    info.lParam = (LPARAM)pathBuffer;
+    BOOL result = FALSE;
+    LPITEMIDLIST list = SHBrowseForFolderA(&info);
+    if (list) {
+        // A pick with no file-system path (a virtual folder) must leave the
+        // buffer as it was, so the path is taken aside first.
+        char picked[PATH_SIZE];
+        result = SHGetPathFromIDListA(list, picked);
+        if (result)
+            CopyString(pathBuffer, picked);
+        allocator->Free(list);
+    }
+    allocator->Release();
+    return result;
+}

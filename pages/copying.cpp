@@ -1,0 +1,63 @@
+// The copying page: runs the whole installation as soon as it is shown,
+// then moves on by itself.
+#include "core/setup.h"
+#include "core/texts.h"
+
+#include <commctrl.h>
+
+// The sequence runs inside one message; a close request that slips in
+// through a modal question meanwhile is not serviced.
+static bool installing;
+
+// The sequence pumps no messages, so what changes is painted at once.
+static void ShowStatus(HWND page, const char* text)
+{
+    SetWindowTextA(page, text);
+    SetDlgItemTextA(page, IDC_STATUS_TEXT, text);
+    UpdateWindow(GetDlgItem(page, IDC_STATUS_TEXT));
+}
+
+static void RunInstallSequence(HWND page)
+{
+    installing = true;
+    SetCurrentDirectoryA(g_setup.installFolder);
+    uint32_t size;
+    const unsigned char* archive = LockDataResource(IDR_PAYLOAD, &size);
+    ShowStatus(page, TEXT_COPYING_STATUS);
+    ExtractPayload(archive, size, page);
+    ShowStatus(page, TEXT_SHORTCUT_STATUS);
+    CreateGroupFolder();
+    CreateGroupShortcuts();
+    RegisterUninstall();
+    SendMessageA(page, MSG_UPDATE_PROGRESS, 0, 0);
+    Sleep(20);
+    installing = false;
+    EndDialog(page, PAGE_NEXT);
+}
+
+INT_PTR CALLBACK CopyingPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        JoinPath(g_setup.logPath, g_setup.installFolder, "setup.log");
+        g_setup.progress = 0;
+        SendDlgItemMessageA(page, IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, 110));
+        Sleep(20);
+        PostMessageA(page, MSG_RUN_INSTALL, 0, 0);
+        return TRUE;
+    case MSG_RUN_INSTALL:
+        RunInstallSequence(page);
+        return TRUE;
+    case MSG_UPDATE_PROGRESS: {
+        HWND bar = GetDlgItem(page, IDC_PROGRESS);
+        SendMessageA(bar, PBM_SETPOS, g_setup.progress, 0);
+        UpdateWindow(bar);
+        return TRUE;
+    }
+    case WM_CLOSE:
+        if (installing)
+            return TRUE;
+        break;
+    }
+    return HandleCommonPageMessage(page, message, wParam);
+}

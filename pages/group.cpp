@@ -1,0 +1,87 @@
+// The program group page: the name of the Start-menu folder for the
+// shortcuts, typed or picked from the folders already there.
+#include "core/setup.h"
+#include "core/texts.h"
+
+#include <shlobj.h>
+
+void FillGroupList(HWND list, const char* folder)
+{
+    char pattern[PATH_SIZE];
+    if (!folder[0] || !JoinPath(pattern, folder, "*.*"))
+        return;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        // Plain folders only: one with any other attribute is not offered.
+        if (found.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY && found.cFileName[0] != '.')
+            SendMessageA(list, LB_ADDSTRING, 0, (LPARAM)found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+int IsValidGroupName(const char* name)
+{
+    bool onlyDots = name[0] != 0;
+    for (const char* p = name; *p; ++p) {
+        switch (*p) {
+        case '?': case '|': case '*': case ':': case '\\':
+        case '/': case '"': case '<': case '>':
+            return 0;
+        }
+        if (*p != '.')
+            onlyDots = false;
+    }
+    // "." or ".." would put the group beside or above the Programs folder.
+    return !onlyDots;
+}
+
+static void CopySelectedGroup(HWND page)
+{
+    HWND list = GetDlgItem(page, IDC_GROUP_LIST);
+    LRESULT selected = SendMessageA(list, LB_GETCURSEL, 0, 0);
+    if (selected == LB_ERR)
+        return;
+    LRESULT length = SendMessageA(list, LB_GETTEXTLEN, selected, 0);
+    if (length == LB_ERR || length >= PATH_SIZE)
+        return;
+    char name[PATH_SIZE];
+    SendMessageA(list, LB_GETTEXT, selected, (LPARAM)name);
+    SetDlgItemTextA(page, IDC_GROUP_NAME, name);
+}
+
+static void ConfirmGroup(HWND page)
+{
+    char name[PATH_SIZE];
+    GetDlgItemTextA(page, IDC_GROUP_NAME, name, PATH_SIZE);
+    if (!IsValidGroupName(name)) {
+        ShowError(page, TEXT_BAD_GROUP_NAME, MB_OK);
+        return;
+    }
+    CopyString(g_setup.groupName, name);
+    EndDialog(page, PAGE_NEXT);
+}
+
+INT_PTR CALLBACK GroupPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        SendDlgItemMessageA(page, IDC_GROUP_NAME, EM_LIMITTEXT, PATH_SIZE - 1, 0);
+        SetDlgItemTextA(page, IDC_GROUP_NAME, g_setup.groupName);
+        if (!SpecialFolderPath(CSIDL_PROGRAMS, g_setup.programsFolder))
+            g_setup.programsFolder[0] = 0;
+        FillGroupList(GetDlgItem(page, IDC_GROUP_LIST), g_setup.programsFolder);
+        return TRUE;
+    case WM_COMMAND:
+        if (HIWORD(wParam) == LBN_DBLCLK && LOWORD(wParam) == IDC_GROUP_LIST)
+            CopySelectedGroup(page);
+        if (LOWORD(wParam) == IDC_NEXT) {
+            ConfirmGroup(page);
+            return TRUE;
+        }
+        break;
+    }
+    return HandleCommonPageMessage(page, message, wParam);
+}

@@ -1,0 +1,46 @@
+#!/bin/sh
+# Installs what the build and the tests need on a Debian 12 machine, and
+# nothing when everything is already there. Run as root.
+set -e
+
+need=""
+want_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed" || need="$need $1"; }
+
+arch_missing=0
+dpkg --print-foreign-architectures | grep -qx i386 || arch_missing=1
+
+for p in g++-mingw-w64-i686 wine wine32:i386 xvfb locales cmake make googletest \
+         imagemagick x11-utils clang libclang-rt-14-dev osslsigncode openssl; do
+    want_pkg "$p"
+done
+
+locale_missing=0
+locale -a 2>/dev/null | grep -qi '^ru_RU\.utf-\?8$' || locale_missing=1
+
+if [ "$arch_missing" = 0 ] && [ -z "$need" ] && [ "$locale_missing" = 0 ]; then
+    exit 0
+fi
+
+what=""; for p in $need; do what="$what $p"; done
+[ "$arch_missing" = 1 ] && what=" i386-architecture$what"
+[ "$locale_missing" = 1 ] && what="$what ru_RU.UTF-8-locale"
+echo "install-deps: installing$what"
+
+if [ "$(id -u)" != 0 ]; then
+    echo "install-deps: must run as root to install these" >&2
+    exit 1
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+if [ "$arch_missing" = 1 ]; then
+    dpkg --add-architecture i386
+fi
+if [ -n "$need" ]; then
+    apt-get update -qq >/dev/null
+    apt-get install -y -qq --no-install-recommends $need >/dev/null
+fi
+if [ "$locale_missing" = 1 ]; then
+    grep -q '^ru_RU.UTF-8 UTF-8' /etc/locale.gen 2>/dev/null ||
+        echo 'ru_RU.UTF-8 UTF-8' >> /etc/locale.gen
+    locale-gen >/dev/null
+fi
