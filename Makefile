@@ -29,8 +29,28 @@ run: target
 
 test: target
 	@ctest --test-dir $(HOST) --output-on-failure -j $(JOBS)
+	@$(MAKE) --no-print-directory sanitize fuzz
 	@ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS); rc=$$?; \
 	    WINEPREFIX=$(CURDIR)/$(BUILD)/wineprefix wineserver -k 2>/dev/null; exit $$rc
 
 clean:
 	rm -rf $(BUILD)
+
+# make sanitize  the native tests built with clang, AddressSanitizer and
+#                UndefinedBehaviorSanitizer, in their own tree
+# make fuzz      each package reader's fuzz target for 5 seconds; a longer
+#                run: sh tools/fuzz.sh 600 (seconds a target)
+SANITIZE       := $(BUILD)/host-asan
+SANITIZE_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
+
+.PHONY: sanitize fuzz
+
+sanitize: deps
+	@cmake -S . -B $(SANITIZE) -DCMAKE_BUILD_TYPE=Debug \
+	    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	    "-DCMAKE_C_FLAGS=$(SANITIZE_FLAGS)" "-DCMAKE_CXX_FLAGS=$(SANITIZE_FLAGS)" >/dev/null
+	@cmake --build $(SANITIZE) -j $(JOBS)
+	@ctest --test-dir $(SANITIZE) --output-on-failure -j $(JOBS)
+
+fuzz: deps
+	@sh tools/fuzz.sh
