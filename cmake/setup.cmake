@@ -36,7 +36,8 @@ add_executable(setup WIN32 core/main.cpp core/crt.cpp
                ${CMAKE_SOURCE_DIR}/resources/setup.rc)
 target_compile_options(setup PRIVATE ${SETUP_CODE_FLAGS})
 target_link_options(setup PRIVATE -nostdlib -nostartfiles -s
-    -Wl,--gc-sections -Wl,--no-insert-timestamp)
+    -Wl,--gc-sections -Wl,--no-insert-timestamp
+    -Wl,--nxcompat -Wl,--dynamicbase -Wl,--enable-reloc-section -Wl,--tsaware)
 # libgcc supplies only compiler helpers (64-bit division, stack probes).
 target_link_libraries(setup PRIVATE setupcode ${SETUP_SYSTEM_LIBS} gcc)
 # memset and memcpy written as loops must not be turned back into calls
