@@ -1,0 +1,134 @@
+// Writing the payload: every archive entry becomes a file in the
+// installation folder, an existing file only after the user agrees, and
+// each file written is recorded under [Files] for the uninstaller.
+#include "core/setup.h"
+#include "core/texts.h"
+
+// Message texts hold a text, a folder and a name of up to 259 characters
+// each, well inside wsprintfA's 1024-character limit.
+static const int MESSAGE_SIZE = 1024;
+
+int PathExists(const char* path)
+{
+    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES ? 1 : 0;
+}
+
+void AdvanceProgress(HWND page, uint32_t size)
+{
+    g_setup.progress = AddProgressShare(g_setup.progress, size, g_setup.payloadTotal);
+    SendMessageA(page, MSG_UPDATE_PROGRESS, 0, 0);
+}
+
+// The entries that really lie inside the archive, at most the header's
+// count: a damaged count must not send the log's numbering (and the
+// uninstaller's walk over it) into the billions.
+static uint32_t CountEntries(const unsigned char* archive, uint32_t size, uint32_t count)
+{
+    uint32_t offset = ARCHIVE_HEADER_SIZE;
+    uint32_t found = 0;
+    ArchiveEntry entry;
+    while (found < count && NextArchiveEntry(archive, size, &offset, &entry))
+        ++found;
+    return found;
+}
+
+// Only a Yes replaces the user's file; a box that could not be shown is
+// not one.
+static bool AskOverwrite(HWND page, const char* name)
+{
+    char question[MESSAGE_SIZE];
+    wsprintfA(question, TEXT_OVERWRITE, name);
+    return ShowError(page, question, MB_YESNO) == IDYES;
+}
+
+// True for Retry. The path shown is the whole joined path, even when it was
+// refused for being too long, so that the user sees what could not be made.
+static bool AskRetry(HWND page, const char* name)
+{
+    char message[MESSAGE_SIZE];
+    wsprintfA(message, "%s%s\\%s", TEXT_CANNOT_WRITE, g_setup.installFolder, name);
+    return ShowError(page, message, MB_RETRYCANCEL) == IDRETRY;
+}
+
+// Creates one file and writes the entry's bytes into it in one call, right
+// from the resource. Returns true when every byte was written. *created
+// tells whether a file of ours now stands at the path, complete or not.
+static bool WriteEntry(const char* path, const char* key, const ArchiveEntry& entry,
+                       HWND page, bool* created)
+{
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, 0, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, 0);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    *created = true;
+    // Recorded before the data: a file we created is the uninstaller's to
+    // remove even if writing it fails.
+    LogWrite("Files", key, path);
+    DWORD written = 0;
+    BOOL ok = WriteFile(file, entry.bytes, entry.size, &written, 0);
+    if (ok && written == entry.size) {
+        AdvanceProgress(page, entry.size);
+        Sleep(200);
+        CloseHandle(file);
+        return true;
+    }
+    CloseHandle(file);
+    return false;
+}
+
+static void ExtractEntry(const ArchiveEntry& entry, uint32_t index, HWND page)
+{
+    char key[16];
+    wsprintfA(key, "File%i", (int)index);
+    // The full path is what is tested, created and logged, so the file
+    // lands where the log says whatever the current directory is.
+    char path[PATH_SIZE];
+    bool fits = JoinPath(path, g_setup.installFolder, entry.name);
+
+    if (fits && PathExists(path) && !AskOverwrite(page, entry.name)) {
+        Sleep(50);
+        AdvanceProgress(page, entry.size);
+        return;
+    }
+    bool created = false;
+    for (;;) {
+        // A path too long for the system is refused, never cut down into
+        // another name; the user can only skip it.
+        if (fits && WriteEntry(path, key, entry, page, &created))
+            return;
+        if (!AskRetry(page, entry.name))
+            break;
+    }
+    // Skipped. A half-written file of ours is removed rather than left as
+    // a damaged copy; its log key stays, and the uninstaller finds the file
+    // already gone. A file we never managed to create is not logged: it is
+    // still whatever the user had there, not ours to remove.
+    if (created)
+        DeleteFileA(path);
+    Sleep(50);
+    AdvanceProgress(page, entry.size);
+}
+
+void ExtractPayload(const unsigned char* archive, uint32_t size, HWND page)
+{
+    LogWrite("Common", "ProgramName", g_setup.displayName);
+    LogWrite("Files", "Dir", g_setup.installFolder);
+
+    uint32_t total = 0, count = 0;
+    if (!ReadArchiveHeader(archive, size, &total, &count))
+        count = 0;
+    count = CountEntries(archive, size, count);
+    LogWriteNumber("Files", "n", (int)(count + (uint32_t)g_setup.extraFileCount));
+    LogWriteNumber("Files", "size", (int)g_setup.payloadTotal);
+
+    uint32_t offset = ARCHIVE_HEADER_SIZE;
+    ArchiveEntry entry;
+    for (uint32_t i = 1; i <= count && NextArchiveEntry(archive, size, &offset, &entry); ++i)
+        ExtractEntry(entry, i, page);
+
+    char key[16];
+    char path[PATH_SIZE];
+    wsprintfA(key, "File%i", (int)(count + 1));
+    if (JoinPath(path, g_setup.installFolder, EXTRA_LOGGED_FILE))
+        LogWrite("Files", key, path);
+}

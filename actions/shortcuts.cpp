@@ -1,0 +1,135 @@
+// Shortcuts: the program group in the Start menu with the package's links,
+// and the optional Startup and Desktop links. Each .lnk is made through the
+// shell's link object and recorded under [Links] for the uninstaller.
+#include <shlobj.h>
+
+#include "core/setup.h"
+#include "core/texts.h"
+
+// Written out here: setup.exe links no import library of GUIDs.
+static const GUID ShellLinkClass =
+    {0x00021401, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+static const GUID ShellLinkInterface =
+    {0x000214EE, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+static const GUID PersistFileInterface =
+    {0x0000010B, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+bool SpecialFolderPath(int folderId, char* buffer)
+{
+    buffer[0] = 0;
+    LPITEMIDLIST list = 0;
+    if (FAILED(SHGetSpecialFolderLocation(0, folderId, &list)) || !list)
+        return false;
+    BOOL found = SHGetPathFromIDListA(list, buffer);
+    CoTaskMemFree(list);
+    if (!found || !buffer[0]) {
+        buffer[0] = 0;
+        return false;
+    }
+    return true;
+}
+
+void CreateShortcut(const char* linkPath, const char* targetPath)
+{
+    if (FAILED(OleInitialize(0)))
+        return;
+    IShellLinkA* link = 0;
+    IPersistFile* file = 0;
+    HRESULT result = CoCreateInstance(ShellLinkClass, 0, CLSCTX_INPROC_SERVER,
+                                      ShellLinkInterface, (void**)&link);
+    if (SUCCEEDED(result))
+        result = link->QueryInterface(PersistFileInterface, (void**)&file);
+    if (SUCCEEDED(result))
+        result = link->SetPath(targetPath);
+    if (SUCCEEDED(result))
+        result = link->SetWorkingDirectory(g_setup.installFolder);
+    if (SUCCEEDED(result)) {
+        WCHAR wide[PATH_SIZE];
+        if (MultiByteToWideChar(CP_ACP, 0, linkPath, -1, wide, PATH_SIZE) > 0)
+            file->Save(wide, TRUE);
+    }
+    if (file)
+        file->Release();
+    if (link)
+        link->Release();
+}
+
+void CreateGroupFolder()
+{
+    char programs[PATH_SIZE];
+    g_setup.groupFolder[0] = 0;
+    // Without the Programs folder there is no group; groupFolder stays empty
+    // and no group shortcut is made from an undefined path.
+    if (!SpecialFolderPath(CSIDL_PROGRAMS, programs))
+        return;
+    if (!JoinPath(g_setup.groupFolder, programs, g_setup.groupName))
+        return;
+    CreateDirectoryA(g_setup.groupFolder, 0);
+}
+
+static uint32_t FileSizeOf(const char* path)
+{
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, 0);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    DWORD size = GetFileSize(file, 0);
+    CloseHandle(file);
+    return size == INVALID_FILE_SIZE ? 0 : size;
+}
+
+void CreateGroupShortcuts()
+{
+    uint32_t size = 0;
+    const unsigned char* list = LockDataResource(IDR_GROUP_LINKS, &size);
+    uint32_t count = 0;
+    if (!ReadLinkCount(list, size, &count))
+        count = 0;
+    // Count only the pairs the list really holds, and none at all when
+    // there is no group folder to put them in.
+    const char* target;
+    const char* name;
+    uint32_t offset = 4, pairs = 0;
+    while (g_setup.groupFolder[0] && pairs < count &&
+           NextGroupLink(list, size, &offset, &target, &name))
+        ++pairs;
+    count = pairs;
+
+    g_setup.linkCount = (int)count;
+    LogWriteNumber("Links", "n", (int)count);
+    uint32_t total = 0;
+    offset = 4;
+    for (uint32_t i = 1; i <= count && NextGroupLink(list, size, &offset, &target, &name); ++i) {
+        char targetPath[PATH_SIZE];
+        char linkPath[PATH_SIZE];
+        // A path that does not fit is skipped with its log entry, leaving a
+        // gap in the numbering, rather than cut into another name.
+        if (!JoinPath(targetPath, g_setup.installFolder, target) ||
+            !JoinPath(linkPath, g_setup.groupFolder, name, ".lnk"))
+            continue;
+        char key[16];
+        wsprintfA(key, "Link%i", (int)i);
+        LogWrite("Links", key, linkPath);
+        CreateShortcut(linkPath, targetPath);
+        total += FileSizeOf(linkPath);
+    }
+    LogWrite("Links", "Dir", g_setup.groupFolder);
+    LogWriteNumber("Links", "size", (int)total);
+}
+
+void AddExtraShortcut(int folderId, const char* name, const char* target)
+{
+    char folder[PATH_SIZE];
+    char linkPath[PATH_SIZE];
+    char targetPath[PATH_SIZE];
+    if (!SpecialFolderPath(folderId, folder) ||
+        !JoinPath(linkPath, folder, name, ".lnk") ||
+        !JoinPath(targetPath, g_setup.installFolder, target))
+        return;
+    CreateShortcut(linkPath, targetPath);
+    ++g_setup.linkCount;
+    char key[16];
+    wsprintfA(key, "Link%i", g_setup.linkCount);
+    LogWrite("Links", key, linkPath);
+    LogWriteNumber("Links", "n", g_setup.linkCount);
+}

@@ -1,0 +1,22 @@
+// setup.log: the record of the installation that the product's uninstaller
+// reads. Every write goes straight to the file through the profile-string
+// functions, so keys keep the place of their first write and a key written
+// again is replaced where it stands.
+#include "core/setup.h"
+
+void LogWrite(const char* section, const char* key, const char* value)
+{
+    // Until the copying page names the log there is nowhere to write; an
+    // empty file name would send the profile functions to win.ini.
+    if (!g_setup.logPath[0])
+        return;
+    // A null value would delete the key instead of recording it.
+    WritePrivateProfileStringA(section, key, value ? value : "", g_setup.logPath);
+}
+
+void LogWriteNumber(const char* section, const char* key, int number)
+{
+    char text[16];
+    wsprintfA(text, "%i", number);
+    LogWrite(section, key, text);
+}

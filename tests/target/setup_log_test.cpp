@@ -1,0 +1,90 @@
+// setup.log as the uninstaller will read it: where keys land, what a second
+// write does, and an old log left in the folder.
+#include <gtest/gtest.h>
+
+#include "actions_support.h"
+
+namespace {
+
+class SetupLogTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        folder = MakeScratchFolder("log");
+        path = folder + "\\setup.log";
+        lstrcpyA(g_setup.logPath, path.c_str());
+    }
+    void TearDown() override { RemoveTree(folder); }
+    std::string folder;
+    std::string path;
+};
+
+TEST_F(SetupLogTest, KeysKeepThePlaceOfTheirFirstWrite)
+{
+    LogWrite("Files", "Dir", "C:\\Program Files\\Murmelist");
+    LogWriteNumber("Files", "n", 6);
+    LogWrite("Links", "Link1", "C:\\a.lnk");
+    LogWrite("Files", "File1", "C:\\Program Files\\Murmelist\\a.exe");
+    LogWriteNumber("Links", "n", 1);
+    LogWrite("Links", "Link2", "C:\\b.lnk");
+    LogWriteNumber("Links", "n", 2);  // rewritten where it stands
+    LogWriteNumber("Files", "size", -67984);
+    std::vector<std::string> expected = {
+        "[Files]",
+        "Dir=C:\\Program Files\\Murmelist",
+        "n=6",
+        "File1=C:\\Program Files\\Murmelist\\a.exe",
+        "size=-67984",
+        "[Links]",
+        "Link1=C:\\a.lnk",
+        "n=2",
+        "Link2=C:\\b.lnk",
+    };
+    EXPECT_EQ(ReadLogLines(path), expected);
+}
+
+TEST_F(SetupLogTest, NamesMatchWithoutCaseAndEmptyValuesStay)
+{
+    LogWrite("RegClass", "Dir1", "");
+    LogWrite("RegClass", "Sub1", ".vdb");
+    LogWrite("REGCLASS", "sub1", ".VDB");
+    LogWrite("regclass", "Dir2", "VarazAzadEvuz\\shell\\open");
+    std::vector<std::string> lines = ReadLogLines(path);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "[RegClass]");
+    EXPECT_EQ(lines[1], "Dir1=");
+    EXPECT_EQ(lstrcmpiA(lines[2].c_str(), "Sub1=.VDB"), 0) << lines[2];
+    EXPECT_EQ(lines[2].substr(5), ".VDB");
+    EXPECT_EQ(lines[3], "Dir2=VarazAzadEvuz\\shell\\open");
+}
+
+TEST_F(SetupLogTest, OldLogIsUpdatedInPlace)
+{
+    WriteWholeFile(path,
+                   "[Common]\r\nProgramName=Old\r\n\r\n[Files]\r\nDir=C:\\Old\r\nFile9=C:\\Old\\gone.txt\r\n"
+                   "n=9\r\n\r\n[Other]\r\nkeep=1\r\n");
+    LogWrite("Common", "ProgramName", "Murmelist");
+    LogWrite("Files", "Dir", "C:\\New");
+    LogWriteNumber("Files", "n", 2);
+    LogWrite("Files", "File1", "C:\\New\\a.txt");
+    LogWrite("Links", "n", "0");
+    std::vector<std::string> expected = {
+        "[Common]", "ProgramName=Murmelist",
+        "[Files]", "Dir=C:\\New", "File9=C:\\Old\\gone.txt", "n=2", "File1=C:\\New\\a.txt",
+        "[Other]", "keep=1",
+        "[Links]", "n=0",
+    };
+    EXPECT_EQ(ReadLogLines(path), expected);
+}
+
+TEST_F(SetupLogTest, NothingIsWrittenBeforeTheLogIsNamed)
+{
+    g_setup.logPath[0] = 0;
+    LogWrite("LogProbeSection", "Key", "value");
+    char value[16] = "";
+    GetProfileStringA("LogProbeSection", "Key", "none", value, sizeof value);
+    EXPECT_STREQ(value, "none");
+    EXPECT_TRUE(ListFolder(folder).empty());
+}
+
+}  // namespace
