@@ -1,0 +1,241 @@
+// Undoing an installation from its setup.log.
+//
+// The log is an INI file written by the setup as it works:
+//   [Common]    ProgramName
+//   [Files]     Dir, n, size, File1 ... File<n>   (numbers may be missing)
+//   [Links]     n, Link1 ... Link<n>, Dir (the program group), size
+//   [RegUninst] n, Dir, SubKey, Key1 ... (values of HKLM\<Dir>\<SubKey>)
+//   [RegClass]  n, Dir<i>, Sub<i>   (key Sub<i> below HKCR\<Dir<i>>, ""
+//               meaning the root; in numbering order each key comes
+//               before its parent)
+// Anything already gone counts as removed; anything that is still there
+// afterwards is reported.
+#include "uninst.h"
+
+#include <shlobj.h>
+
+// Values are read into a buffer larger than a path so that a longer value
+// is seen as too long instead of being cut into some other, shorter path.
+static const int VALUE_SIZE = 1024;
+static const int LEFTOVER_SIZE = 8192;
+
+static char s_logPath[MAX_PATH];
+static char s_leftovers[LEFTOVER_SIZE];
+static int s_leftoverLength;
+static bool s_leftoversCut;
+
+// True when the list already holds the line item + note: a path logged twice
+// (or the uninstaller's own file, logged and removed again) is named once.
+static bool IsListed(const char* item, const char* note)
+{
+    char line[VALUE_SIZE * 2 + 64];
+    if (lstrlenA(item) + lstrlenA(note) >= (int)sizeof line) return false;
+    lstrcpyA(line, item);
+    lstrcatA(line, note);
+    int length = lstrlenA(line);
+    for (const char* p = s_leftovers; *p;) {
+        const char* end = p;
+        while (*end && *end != '\r') ++end;
+        if (end - p == length &&
+            CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, p, length, line, length) == CSTR_EQUAL)
+            return true;
+        p = *end ? end + 2 : end;
+    }
+    return false;
+}
+
+void AddLeftover(const char* item, const char* note)
+{
+    if (IsListed(item, note)) return;
+    int length = lstrlenA(item) + lstrlenA(note) + 2;
+    if (s_leftoversCut || s_leftoverLength + length + 8 >= LEFTOVER_SIZE) {
+        if (!s_leftoversCut) lstrcatA(s_leftovers, "...\r\n");
+        s_leftoversCut = true;
+        return;
+    }
+    lstrcatA(s_leftovers, item);
+    lstrcatA(s_leftovers, note);
+    lstrcatA(s_leftovers, "\r\n");
+    s_leftoverLength += length;
+}
+
+bool HasLeftovers() { return s_leftovers[0] != 0; }
+const char* LeftoverText() { return s_leftovers; }
+
+static int ReadValue(const char* section, const char* key, char* value)
+{
+    return (int)GetPrivateProfileStringA(section, key, "", value, VALUE_SIZE, s_logPath);
+}
+
+static int ReadNumbered(const char* section, const char* prefix, int number, char* value)
+{
+    char key[32];
+    wsprintfA(key, "%s%i", prefix, number);
+    return ReadValue(section, key, value);
+}
+
+static int ReadCount(const char* section)
+{
+    int count = (int)GetPrivateProfileIntA(section, "n", 0, s_logPath);
+    // The setup writes a handful of entries; a damaged count must not make
+    // us spin through millions of missing keys.
+    if (count < 0) return 0;
+    return count > 10000 ? 10000 : count;
+}
+
+static void StripTrailingSlashes(char* path)
+{
+    int length = lstrlenA(path);
+    while (length > 0 && (path[length - 1] == '\\' || path[length - 1] == '/')) {
+        // Keep the backslash of a drive root: "C:\" is not "C:".
+        if (length == 3 && path[1] == ':') break;
+        path[--length] = 0;
+    }
+}
+
+// True when a is b or one of b's parent folders.
+static bool IsSameOrParent(const char* a, const char* b)
+{
+    int lengthA = lstrlenA(a);
+    int lengthB = lstrlenA(b);
+    if (lengthA == 0 || lengthA > lengthB) return false;
+    if (CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, a, lengthA, b, lengthA) != CSTR_EQUAL)
+        return false;
+    return lengthA == lengthB || b[lengthA] == '\\' || a[lengthA - 1] == '\\';
+}
+
+// Folders the uninstaller never removes even when they are empty: the shell's
+// own folders and their parents, and drive roots. An empty program group
+// name makes the logged group folder the Programs folder itself, and a user
+// may install straight into the desktop or Program Files.
+static bool IsProtectedFolder(const char* path)
+{
+    static const int SHELL_FOLDERS[] = {
+        CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS, CSIDL_STARTMENU, CSIDL_COMMON_STARTMENU,
+        CSIDL_STARTUP, CSIDL_COMMON_STARTUP, CSIDL_DESKTOPDIRECTORY,
+        CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_PERSONAL, CSIDL_PROGRAM_FILES,
+        CSIDL_PROGRAM_FILES_COMMON, CSIDL_APPDATA, CSIDL_LOCAL_APPDATA, CSIDL_PROFILE,
+        CSIDL_WINDOWS, CSIDL_SYSTEM,
+    };
+    char full[MAX_PATH];
+    DWORD length = GetFullPathNameA(path, MAX_PATH, full, NULL);
+    if (length == 0 || length >= MAX_PATH) return true;
+    StripTrailingSlashes(full);
+    if (lstrlenA(full) <= 3) return true;
+    for (unsigned i = 0; i < sizeof SHELL_FOLDERS / sizeof SHELL_FOLDERS[0]; ++i) {
+        char special[MAX_PATH];
+        if (!SHGetSpecialFolderPathA(NULL, special, SHELL_FOLDERS[i], FALSE)) continue;
+        StripTrailingSlashes(special);
+        if (IsSameOrParent(full, special)) return true;
+    }
+    return false;
+}
+
+static void RemoveFile(const char* path)
+{
+    if (!path[0]) return;
+    if (lstrlenA(path) >= MAX_PATH) {
+        AddLeftover(path, " (слишком длинный путь)");
+        return;
+    }
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return;
+    // A folder under a file's name was there before the setup, which could
+    // not write the file in its place; it is not ours to remove.
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return;
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (!DeleteFileA(path) && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+        AddLeftover(path);
+}
+
+static void RemoveFolder(const char* path)
+{
+    if (!path[0] || IsProtectedFolder(path)) return;
+    if (!RemoveDirectoryA(path) && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+        AddLeftover(path, " (папка не пуста)");
+}
+
+static void RemoveNumberedFiles(const char* section, const char* prefix)
+{
+    char path[VALUE_SIZE];
+    int count = ReadCount(section);
+    for (int i = 1; i <= count; ++i) {
+        if (ReadNumbered(section, prefix, i, path)) RemoveFile(path);
+    }
+}
+
+static bool IsGone(LONG result)
+{
+    return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND;
+}
+
+static void RemoveUninstallEntry()
+{
+    char parent[VALUE_SIZE], subKey[VALUE_SIZE], name[VALUE_SIZE], path[2 * VALUE_SIZE + 2];
+    ReadValue("RegUninst", "Dir", parent);
+    ReadValue("RegUninst", "SubKey", subKey);
+    // Without a sub-key name the key would be the parent, the list of every
+    // program installed.
+    if (!subKey[0]) return;
+    if (parent[0]) wsprintfA(path, "%s\\%s", parent, subKey);
+    else lstrcpyA(path, subKey);
+
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        int count = ReadCount("RegUninst");
+        for (int i = 1; i <= count; ++i) {
+            if (ReadNumbered("RegUninst", "Key", i, name) && name[0]) RegDeleteValueA(key, name);
+        }
+        RegCloseKey(key);
+    }
+    if (!IsGone(RegDeleteKeyA(HKEY_LOCAL_MACHINE, path)))
+        AddLeftover("HKEY_LOCAL_MACHINE\\", path);
+}
+
+static void RemoveClassKeys()
+{
+    char parent[VALUE_SIZE], name[VALUE_SIZE], path[2 * VALUE_SIZE + 2];
+    int count = ReadCount("RegClass");
+    bool removedAny = false;
+    for (int i = 1; i <= count; ++i) {
+        // An empty name would make the key its own parent.
+        if (!ReadNumbered("RegClass", "Sub", i, name) || !name[0]) continue;
+        ReadNumbered("RegClass", "Dir", i, parent);
+        if (parent[0]) wsprintfA(path, "%s\\%s", parent, name);
+        else lstrcpyA(path, name);
+        // A key with sub-keys of its own (say a command another program
+        // added to the file type) is left whole.
+        if (IsGone(RegDeleteKeyA(HKEY_CLASSES_ROOT, path))) removedAny = true;
+        else AddLeftover("HKEY_CLASSES_ROOT\\", path);
+    }
+    if (removedAny) SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, NULL, NULL);
+}
+
+void ReadProgramName(const char* folder, char* name, int nameSize)
+{
+    char value[VALUE_SIZE];
+    wsprintfA(s_logPath, "%s\\setup.log", folder);
+    if (!ReadValue("Common", "ProgramName", value) || !value[0]) lstrcpyA(value, "Murmelist");
+    lstrcpynA(name, value, nameSize);
+}
+
+bool RemoveInstallation(const char* folder, const char* exePath)
+{
+    if (lstrlenA(folder) + 11 > MAX_PATH - 1) return false;
+    wsprintfA(s_logPath, "%s\\setup.log", folder);
+    if (GetFileAttributesA(s_logPath) == INVALID_FILE_ATTRIBUTES) return false;
+
+    RemoveNumberedFiles("Files", "File");
+    RemoveFile(exePath);
+    RemoveNumberedFiles("Links", "Link");
+    char groupFolder[VALUE_SIZE];
+    if (ReadValue("Links", "Dir", groupFolder) && lstrlenA(groupFolder) < MAX_PATH)
+        RemoveFolder(groupFolder);
+    RemoveUninstallEntry();
+    RemoveClassKeys();
+
+    RemoveFile(s_logPath);
+    RemoveFolder(folder);
+    return true;
+}

@@ -1,0 +1,318 @@
+// The uninstaller against hand-made installations: a temporary folder with
+// the files, shortcuts, group folder and registry keys a setup.log names.
+// Every run happens inside a job object, so that the copy the uninstaller
+// starts in the temporary folder is waited for and killed with it.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include "actions_support.h"
+#include "job_support.h"
+
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const UNINSTALL_KEY = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool KeyExists(HKEY root, const std::string& path)
+{
+    HKEY key;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+void SetDefault(HKEY root, const std::string& path, const std::string& value)
+{
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL), ERROR_SUCCESS);
+    RegSetValueExA(key, NULL, 0, REG_SZ, (const BYTE*)value.c_str(), (DWORD)value.size() + 1);
+    RegCloseKey(key);
+}
+
+
+class UninstallTest : public ::testing::Test {
+protected:
+    std::string root, install, group, desktop, report, log, tag, className;
+
+    void SetUp() override
+    {
+        static int counter;
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        tag = "MurmUninstTest" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++counter);
+        className = tag + "Class";
+        root = temp + tag;
+        install = root + "\\Murmelist";
+        group = root + "\\Programs\\Murmelist";
+        desktop = root + "\\Desktop";
+        report = root + "\\report.txt";
+        log = install + "\\setup.log";
+        for (const std::string& folder : {root, install, root + "\\Programs", group, desktop})
+            CreateDirectoryA(folder.c_str(), NULL);
+        std::string uninstaller = WindowsPath(BUILD_DIR "/package/uninst.exe");
+        ASSERT_TRUE(CopyFileA(uninstaller.c_str(), (install + "\\uninst.exe").c_str(), FALSE)) << uninstaller;
+        MakeInstallation();
+    }
+
+    void TearDown() override
+    {
+        RemoveTree(root);
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, (std::string(UNINSTALL_KEY) + "\\" + tag).c_str());
+        RegDeleteTreeA(HKEY_CLASSES_ROOT, ("." + tag).c_str());
+        RegDeleteTreeA(HKEY_CLASSES_ROOT, className.c_str());
+    }
+
+    void Log(const char* section, const std::string& key, const std::string& value)
+    {
+        WritePrivateProfileStringA(section, key.c_str(), value.c_str(), log.c_str());
+    }
+
+    std::vector<std::string> Files() const
+    {
+        return {install + "\\MurmList.exe", install + "\\murm.chm", install + "\\settings.ini",
+                install + "\\Base2.vdb", install + "\\uninst.exe"};
+    }
+    std::vector<std::string> Links() const
+    {
+        return {group + "\\Murmelist.lnk", group + "\\Удалить Murmelist.lnk",
+                desktop + "\\Murmelist.lnk", desktop + "\\Murmelist 2.0.lnk"};
+    }
+    std::vector<std::string> ClassKeys() const
+    {
+        return {"." + tag, className + "\\shell\\open\\command", className + "\\shell\\open",
+                className + "\\shell", className + "\\DefaultIcon", className};
+    }
+    std::string UninstallEntry() const { return std::string(UNINSTALL_KEY) + "\\" + tag; }
+
+    // Everything a complete setup run makes, logged in the order it writes it.
+    void MakeInstallation()
+    {
+        std::vector<std::string> files = Files();
+        for (size_t i = 0; i + 1 < files.size(); ++i) WriteWholeFile(files[i], "data " + files[i]);
+        for (const std::string& link : Links()) WriteWholeFile(link, "link");
+
+        Log("Common", "ProgramName", "Murmelist");
+        Log("Files", "Dir", install);
+        Log("Files", "n", "6");
+        Log("Files", "size", "1000");
+        for (size_t i = 0; i < files.size(); ++i) Log("Files", "File" + std::to_string(i + 1), files[i]);
+        Log("Files", "File6", install + "\\settings.ini");
+        std::vector<std::string> links = Links();
+        Log("Links", "n", "2");
+        Log("Links", "Link1", links[0]);
+        Log("Links", "Link2", links[1]);
+        Log("Links", "Dir", group);
+        Log("Links", "size", "8");
+
+        SetDefault(HKEY_LOCAL_MACHINE, UninstallEntry(), "");
+        HKEY key;
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, UninstallEntry().c_str(), 0, KEY_SET_VALUE, &key);
+        std::string command = "\"" + install + "\\uninst.exe\"";
+        RegSetValueExA(key, "DisplayName", 0, REG_SZ, (const BYTE*)tag.c_str(), (DWORD)tag.size() + 1);
+        RegSetValueExA(key, "UninstallString", 0, REG_SZ, (const BYTE*)command.c_str(), (DWORD)command.size() + 1);
+        RegCloseKey(key);
+        Log("RegUninst", "n", "3");
+        Log("RegUninst", "Dir", UNINSTALL_KEY);
+        Log("RegUninst", "SubKey", tag);
+        Log("RegUninst", "Key1", "DisplayName");
+        Log("RegUninst", "Key2", "UninstallString");
+
+        Log("Links", "Link3", links[2]);
+        Log("Links", "n", "3");
+        Log("Links", "Link4", links[3]);
+        Log("Links", "n", "4");
+
+        SetDefault(HKEY_CLASSES_ROOT, "." + tag, className);
+        SetDefault(HKEY_CLASSES_ROOT, className + "\\DefaultIcon", install + "\\murmlist.exe,1");
+        SetDefault(HKEY_CLASSES_ROOT, className + "\\shell\\open\\command", install + "\\murmlist.exe \"%1\"");
+        Log("RegClass", "n", "6");
+        Log("RegClass", "Dir1", "");
+        Log("RegClass", "Sub1", "." + tag);
+        Log("RegClass", "Dir6", "");
+        Log("RegClass", "Sub6", className);
+        Log("RegClass", "Sub5", "DefaultIcon");
+        Log("RegClass", "Dir4", className);
+        Log("RegClass", "Dir5", className);
+        Log("RegClass", "Sub4", "shell");
+        Log("RegClass", "Dir3", className + "\\shell");
+        Log("RegClass", "Sub3", "open");
+        Log("RegClass", "Dir2", className + "\\shell\\open");
+        Log("RegClass", "Sub2", "command");
+    }
+
+    std::string Command(bool quiet) const
+    {
+        return "\"" + install + "\\uninst.exe\"" + (quiet ? " /quiet" : "") + " /report:\"" + report + "\"";
+    }
+
+    // The report's lines; "<none>" when the uninstaller wrote no report.
+    std::set<std::string> Report() const
+    {
+        std::ifstream in(report, std::ios::binary);
+        if (!in) return {"<none>"};
+        std::set<std::string> lines;
+        std::string line;
+        while (std::getline(in, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (!line.empty()) lines.insert(line);
+        }
+        return lines;
+    }
+
+    // The copy in the temporary folder must be gone once its job has ended.
+    void ExpectNoCopyLeft(DWORD pid) const
+    {
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        std::string pattern = std::string(temp) + "murm-uninst-" + std::to_string(pid) + "-*.exe";
+        bool left = true;
+        for (int i = 0; i < 40 && left; ++i) {
+            WIN32_FIND_DATAA found;
+            HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+            left = search != INVALID_HANDLE_VALUE;
+            if (left) { FindClose(search); Sleep(50); }
+        }
+        EXPECT_FALSE(left) << pattern;
+    }
+
+    void ExpectAllGone() const
+    {
+        for (const std::string& file : Files()) EXPECT_FALSE(Exists(file)) << file;
+        for (const std::string& link : Links()) EXPECT_FALSE(Exists(link)) << link;
+        EXPECT_FALSE(Exists(group));
+        EXPECT_FALSE(Exists(log));
+        EXPECT_FALSE(Exists(install));
+        EXPECT_TRUE(Exists(desktop)) << "a folder the log does not name as a group stays";
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, UninstallEntry()));
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
+        for (const std::string& key : ClassKeys()) EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key)) << key;
+    }
+};
+
+TEST_F(UninstallTest, RemovesEverythingTheLogNamesAndItself)
+{
+    // A file the user declined to overwrite leaves a gap in the numbering
+    // (here with no file left behind), and a logged file may be gone already.
+    WritePrivateProfileStringA("Files", "File2", NULL, log.c_str());
+    DeleteFileA((install + "\\murm.chm").c_str());
+    DeleteFileA((install + "\\Base2.vdb").c_str());
+    // The uninstaller that ran goes too, even when an older copy was kept
+    // and the log does not name it.
+    WritePrivateProfileStringA("Files", "File5", NULL, log.c_str());
+
+    RunResult run = RunInJob(Command(true), install);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(Report(), std::set<std::string>());
+    ExpectAllGone();
+    ExpectNoCopyLeft(run.pid);
+}
+
+TEST_F(UninstallTest, KeepsAndReportsWhatItCannotRemove)
+{
+    WriteWholeFile(group + "\\mine.lnk", "user's own shortcut");
+    WriteWholeFile(install + "\\notes.txt", "user's own file");
+    SetDefault(HKEY_CLASSES_ROOT, className + "\\shell\\print\\command", "print.exe");
+    SetFileAttributesA((install + "\\settings.ini").c_str(), FILE_ATTRIBUTE_READONLY);
+    std::string locked = install + "\\murm.chm";
+    HANDLE lock = CreateFileA(locked.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+
+    RunResult run = RunInJob(Command(true), install);
+    CloseHandle(lock);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(Report(), (std::set<std::string>{
+                            locked,
+                            group + " (папка не пуста)",
+                            "HKEY_CLASSES_ROOT\\" + className + "\\shell",
+                            "HKEY_CLASSES_ROOT\\" + className,
+                            install + " (папка не пуста)",
+                        }));
+    for (const std::string& file : Files())
+        EXPECT_EQ(Exists(file), file == locked) << file;
+    for (const std::string& link : Links()) EXPECT_FALSE(Exists(link)) << link;
+    EXPECT_TRUE(Exists(group + "\\mine.lnk"));
+    EXPECT_TRUE(Exists(install + "\\notes.txt"));
+    EXPECT_FALSE(Exists(log));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, UninstallEntry()));
+    for (const std::string& key : ClassKeys()) {
+        bool kept = key == className || key == className + "\\shell";
+        EXPECT_EQ(KeyExists(HKEY_CLASSES_ROOT, key), kept) << key;
+    }
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, className + "\\shell\\print\\command"));
+}
+
+TEST_F(UninstallTest, NeverRemovesAShellFolderLoggedAsTheGroup)
+{
+    // An empty group name puts the shortcuts straight into a shell folder,
+    // which the log then names, with a trailing backslash, as the group.
+    char startup[MAX_PATH];
+    ASSERT_TRUE(SHGetSpecialFolderPathA(NULL, startup, CSIDL_STARTUP, TRUE));
+    std::string link = std::string(startup) + "\\" + tag + ".lnk";
+    WriteWholeFile(link, "link");
+    Log("Links", "Link1", link);
+    Log("Links", "Dir", std::string(startup) + "\\");
+    DeleteFileA(Links()[0].c_str());
+
+    RunResult run = RunInJob(Command(true), install);
+    ASSERT_TRUE(run.finished);
+    EXPECT_FALSE(Exists(link));
+    EXPECT_TRUE(Exists(startup));
+    EXPECT_EQ(Report(), std::set<std::string>());
+}
+
+TEST_F(UninstallTest, WithoutALogTouchesNothing)
+{
+    DeleteFileA(log.c_str());
+    RunResult run = RunInJob(Command(true), install);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 2u);
+    EXPECT_EQ(Report(), std::set<std::string>{install});
+    for (const std::string& file : Files()) EXPECT_TRUE(Exists(file)) << file;
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, className));
+}
+
+TEST_F(UninstallTest, AsksFirstAndNoKeepsEverything)
+{
+    std::wstring question;
+    RunResult run = RunInJob(Command(false), install, [&](HANDLE job) {
+        if (HWND box = FindJobWindow(job, L"#32770", L"Удаление программы")) {
+            question = ChildTexts(box);
+            PostMessageW(box, WM_COMMAND, IDNO, 0);
+        }
+    });
+    ASSERT_TRUE(run.finished);
+    EXPECT_NE(question.find(L"Удалить программу Murmelist и все её компоненты?"), std::wstring::npos);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(Report(), std::set<std::string>{"<none>"});
+    for (const std::string& file : Files()) EXPECT_TRUE(Exists(file)) << file;
+    EXPECT_TRUE(Exists(log));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, UninstallEntry()));
+}
+
+TEST_F(UninstallTest, YesRemovesEverythingAndSaysSo)
+{
+    std::vector<std::wstring> boxes;
+    RunResult run = RunInJob(Command(false), install, [&](HANDLE job) {
+        if (HWND box = FindJobWindow(job, L"#32770", L"Удаление программы")) {
+            std::wstring text = ChildTexts(box);
+            if (boxes.empty() || boxes.back() != text) boxes.push_back(text);
+            PostMessageW(box, WM_COMMAND, boxes.size() == 1 ? IDYES : IDOK, 0);
+        }
+    });
+    ASSERT_TRUE(run.finished);
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_NE(boxes[1].find(L"Программа Murmelist удалена с компьютера."), std::wstring::npos);
+    EXPECT_EQ(Report(), std::set<std::string>());
+    ExpectAllGone();
+}
+
+}  // namespace
