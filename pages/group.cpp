@@ -52,12 +52,44 @@ static void CopySelectedGroup(HWND page)
     SetDlgItemTextA(page, IDC_GROUP_NAME, name);
 }
 
+static int LongestLinkName()
+{
+    uint32_t size, count, offset = 4;
+    const unsigned char* links = LockDataResource(IDR_GROUP_LINKS, &size);
+    const char* target;
+    const char* name;
+    int longest = 0;
+    if (!ReadLinkCount(links, size, &count))
+        return 0;
+    for (uint32_t i = 0; i < count && NextGroupLink(links, size, &offset, &target, &name); ++i)
+        if (lstrlenA(name) > longest)
+            longest = lstrlenA(name);
+    return longest;
+}
+
+// Every shortcut of the group must fit below the group's folder, or it
+// could not be made (nor logged) under its own name.
+static bool GroupPathsFit(const char* name, char* groupFolder)
+{
+    if (!g_setup.programsFolder[0])
+        return true;
+    return JoinPath(groupFolder, g_setup.programsFolder, name) &&
+           lstrlenA(groupFolder) + 1 + LongestLinkName() + lstrlenA(".lnk") <= PATH_SIZE - 1;
+}
+
 static void ConfirmGroup(HWND page)
 {
     char name[PATH_SIZE];
     GetDlgItemTextA(page, IDC_GROUP_NAME, name, PATH_SIZE);
     if (!IsValidGroupName(name)) {
         ShowError(page, TEXT_BAD_GROUP_NAME, MB_OK);
+        return;
+    }
+    char groupFolder[PATH_SIZE];
+    if (!GroupPathsFit(name, groupFolder)) {
+        char text[2 * PATH_SIZE + 64];
+        wsprintfA(text, "%s%s\\%s", TEXT_PATH_TOO_LONG, g_setup.programsFolder, name);
+        ShowError(page, text, MB_OK);
         return;
     }
     CopyString(g_setup.groupName, name);

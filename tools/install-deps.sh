@@ -10,7 +10,7 @@ arch_missing=0
 dpkg --print-foreign-architectures | grep -qx i386 || arch_missing=1
 
 for p in g++-mingw-w64-i686 wine wine32:i386 xvfb locales cmake make googletest \
-         imagemagick x11-utils clang libclang-rt-14-dev osslsigncode openssl; do
+         imagemagick x11-utils fonts-wine clang libclang-rt-14-dev osslsigncode openssl; do
     want_pkg "$p"
 done
 

@@ -1,0 +1,204 @@
+// Bad input met from outside the running setup.exe: folders and group
+// names no file system takes, paths too long for the program's buffers,
+// and a strange environment. Each must end in a clear message and a page
+// that stays, or an installation that keeps inside its folder; never a
+// crash, a hang or a file somewhere else.
+//
+// One case installs, so this program also takes the resource lock of the
+// product's fixed registry keys.
+#include "wizard_support.h"
+
+using namespace wiz;
+
+namespace {
+
+const size_t LONGEST = 259;  // characters a path or a name may have
+
+// Presses Next and expects a refusal owned by page with the error caption;
+// returns its text, or "(none)" when the page went on or nothing came.
+std::wstring Refusal(const ui::Process& setup, HWND page)
+{
+    if (!ui::Click(page, IDC_NEXT)) return L"(Next cannot be pressed)";
+    ui::MessageBoxInfo box;
+    bool asked = ui::WaitUntil([&] { return ui::FindMessageBox(setup.id) || !IsWindowVisible(page); });
+    if (!asked || !ui::WaitForMessageBox(setup.id, &box, 1000)) return L"(none)";
+    EXPECT_EQ(box.caption, ERROR_CAPTION);
+    EXPECT_EQ(box.buttons, std::vector<int>{IDOK});
+    EXPECT_EQ(box.owner, page);
+    EXPECT_TRUE(ui::Answer(box.window, IDOK));
+    EXPECT_TRUE(IsWindowVisible(page)) << "the page must stay";
+    EXPECT_TRUE(ui::IsRunning(setup));
+    return box.text;
+}
+
+bool StartsWith(const std::wstring& text, const std::wstring& prefix)
+{
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// The text after whichever refusal text begins it.
+std::wstring RefusedPath(const std::wstring& text)
+{
+    for (const wchar_t* prefix : {PATH_TOO_LONG, CANNOT_CREATE})
+        if (StartsWith(text, prefix)) return text.substr(wcslen(prefix));
+    return text;
+}
+
+std::wstring MissingDrive()
+{
+    for (wchar_t letter = L'Q'; letter <= L'Y'; ++letter) {
+        std::wstring root = std::wstring(1, letter) + L":\\";
+        if (GetDriveTypeW(root.c_str()) == DRIVE_NO_ROOT_DIR) return root;
+    }
+    return L"";
+}
+
+}  // namespace
+
+TEST(BadInput, AStrangeProgramFilesFallsBackToTheBuiltInFolder)
+{
+    struct Case {
+        const char* name;
+        ui::EnvChange change;
+    };
+    const Case cases[] = {
+        {"unset", {L"ProgramFiles", L"", true}},
+        {"empty", {L"ProgramFiles", L""}},
+        {"300 characters", {L"ProgramFiles", L"C:\\" + std::wstring(297, L'p')}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ui::Process setup;
+        HWND destination = WalkToDestination(setup, StartSetup(&setup, {c.change}));
+        ASSERT_TRUE(destination);
+        EXPECT_EQ(ui::ControlText(destination, IDC_DEST_DIR), L"C:\\Program Files\\Murmelist");
+        LeaveWizard(setup, destination);
+    }
+}
+
+TEST(BadInput, TheDestinationRefusesPathsItCannotUse)
+{
+    const std::wstring root = TestRoot();
+    const std::wstring stem = UniqueName(L"bad dest");
+    const std::wstring base = root + L"\\" + stem;
+
+    ui::Process setup;
+    HWND page = WalkToDestination(setup, StartSetup(&setup));
+    ASSERT_TRUE(page);
+
+    // Typed by a user, a 300-character path stops at the box's limit, and
+    // no buffer behind it takes more.
+    {
+        SCOPED_TRACE("300 characters");
+        std::wstring typed = base + L"\\" + std::wstring(300 - base.size() - 1, L'x');
+        ASSERT_TRUE(ui::TypeText(page, IDC_DEST_DIR, typed));
+        std::wstring held = ui::ControlText(page, IDC_DEST_DIR);
+        EXPECT_LE(held.size(), LONGEST);
+        EXPECT_TRUE(StartsWith(typed, held));
+        std::wstring text = Refusal(setup, page);
+        EXPECT_TRUE(StartsWith(text, PATH_TOO_LONG) || StartsWith(text, CANNOT_CREATE))
+            << ui::Narrow(text);
+        EXPECT_LE(RefusedPath(text).size(), LONGEST);
+    }
+
+    // Too long once the payload's names or the log's are joined to it: the
+    // longest payload name is 12 characters, "\setup.log" 10.
+    {
+        SCOPED_TRACE("joined paths too long");
+        std::wstring folder = root + L"\\" + std::wstring(247 - root.size() - 1, L'j');
+        ASSERT_EQ(folder.size(), 247u);
+        ASSERT_TRUE(ui::SetControlText(page, IDC_DEST_DIR, folder));
+        EXPECT_EQ(Refusal(setup, page), PATH_TOO_LONG + folder);
+    }
+
+    std::vector<std::wstring> refused = {base + L"<", base + L">", base + L"|", base + L"\"",
+                                         L"\\\\nosuchserver\\noshare\\Murmelist"};
+    std::wstring drive = MissingDrive();
+    if (!drive.empty()) refused.push_back(drive + L"Murmelist");
+    for (const std::wstring& path : refused) {
+        SCOPED_TRACE(ui::Narrow(path));
+        ASSERT_TRUE(ui::SetControlText(page, IDC_DEST_DIR, path));
+        EXPECT_EQ(Refusal(setup, page), CANNOT_CREATE + path);
+    }
+    EXPECT_TRUE(EntriesStartingWith(root, stem).empty()) << "a refused path made something";
+
+    // Just short enough is taken.
+    std::wstring fits = root + L"\\" + std::wstring(246 - root.size() - 1, L'k');
+    ASSERT_TRUE(ui::SetControlText(page, IDC_DEST_DIR, fits));
+    HWND group = PressAndWaitFor(setup, page, IDC_NEXT, GROUP);
+    RemoveTree(fits);
+    ASSERT_TRUE(group);
+    LeaveWizard(setup, group);
+}
+
+TEST(BadInput, TheGroupPageRefusesNamesNoFolderCanHave)
+{
+    const std::wstring folder = TestRoot() + L"\\" + UniqueName(L"bad group");
+    const std::wstring programs = SpecialFolder(CSIDL_PROGRAMS);
+    const std::wstring stem = UniqueName(L"e2e bad");
+    Leftovers leftovers{{folder}};
+
+    ui::Process setup;
+    HWND page = WalkToGroup(setup, WalkToDestination(setup, StartSetup(&setup)), folder);
+    ASSERT_TRUE(page);
+
+    std::vector<std::wstring> names = {L".", L".."};
+    for (wchar_t c : std::wstring(L"?|*:\\/\"<>")) names.push_back(stem + std::wstring(1, c) + L"name");
+    for (const std::wstring& name : names) {
+        SCOPED_TRACE(ui::Narrow(name));
+        ASSERT_TRUE(ui::SetControlText(page, IDC_GROUP_NAME, name));
+        EXPECT_EQ(Refusal(setup, page), BAD_GROUP_NAME);
+    }
+
+    // A name longer than any folder path can hold: the box keeps at most
+    // 259 characters, and the page refuses what cannot fit.
+    std::wstring typed = stem + std::wstring(300 - stem.size(), L'g');
+    ASSERT_TRUE(ui::TypeText(page, IDC_GROUP_NAME, typed));
+    EXPECT_LE(ui::ControlText(page, IDC_GROUP_NAME).size(), LONGEST);
+    std::wstring text = Refusal(setup, page);
+    EXPECT_NE(text, L"(none)") << "a group folder longer than a path was taken";
+
+    EXPECT_TRUE(EntriesStartingWith(programs, stem).empty()) << "a refused name made a folder";
+    if (IsWindowVisible(page)) LeaveWizard(setup, page);
+}
+
+TEST(BadInput, ATrailingBackslashAndATrailingDotStillInstallInPlace)
+{
+    const std::wstring name = UniqueName(L"trailing");
+    const std::wstring folder = TestRoot() + L"\\" + name;
+    const std::wstring group = UniqueName(L"e2e trailing") + L".";
+    const std::wstring programs = SpecialFolder(CSIDL_PROGRAMS);
+    Leftovers leftovers{{folder, programs + L"\\" + group}};
+
+    ui::Process setup;
+    HWND page = WalkToGroup(setup, WalkToDestination(setup, StartSetup(&setup)), folder + L"\\");
+    ASSERT_TRUE(page);
+    ASSERT_TRUE(ui::SetControlText(page, IDC_GROUP_NAME, group));
+    ASSERT_TRUE(ui::Click(page, IDC_NEXT));
+    HWND finish = ui::WaitForPage(setup.id, FINISH, INSTALL_MS);
+    ASSERT_TRUE(finish) << "the group name ending in a dot was not taken";
+    EXPECT_FALSE(ui::FindMessageBox(setup.id));
+    ASSERT_TRUE(ui::Click(finish, IDC_NEXT));
+    DWORD code = 1;
+    ASSERT_TRUE(ui::WaitForExit(setup, ui::WAIT_MS, &code));
+    EXPECT_EQ(code, 0u);
+
+    for (const std::wstring& file : PayloadNames())
+        EXPECT_TRUE(InstalledFile(folder, file) == PackageFile(file)) << ui::Narrow(file);
+    // Every logged file and shortcut is where the log says, and nothing
+    // landed next to the folder.
+    std::vector<LogLine> log = ReadLog(folder);
+    for (const LogLine& line : log) {
+        bool isFile = line.section == L"Files" && line.key.compare(0, 4, L"File") == 0;
+        bool isLink = line.section == L"Links" && line.key.compare(0, 4, L"Link") == 0;
+        if (!isFile && !isLink) continue;
+        SCOPED_TRACE(ui::Narrow(line.value));
+        EXPECT_LE(line.value.size(), LONGEST);
+        EXPECT_TRUE(Exists(line.value));
+        EXPECT_TRUE(StartsWith(line.value, isFile ? folder + L"\\" : programs + L"\\"));
+    }
+    EXPECT_EQ(EntriesStartingWith(TestRoot(), name), std::vector<std::wstring>{name})
+        << "only the installation folder is new";
+
+    RunUninstaller(folder, TestRoot() + L"\\" + name + L"-report.txt", nullptr);
+}

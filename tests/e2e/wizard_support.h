@@ -1,0 +1,395 @@
+// What the end-to-end tests share: the wizard's captions and texts as the
+// user sees them, starting setup.exe, and walking from page to page.
+#ifndef MURM_WIZARD_SUPPORT_H
+#define MURM_WIZARD_SUPPORT_H
+
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "../../resources/ids.h"
+#include "uidriver.h"
+
+namespace wiz {
+
+const wchar_t WELCOME[] = L"Добро пожаловать";
+const wchar_t AGREEMENT[] = L"Лицензионное соглашение";
+const wchar_t DESTINATION[] = L"Выбор каталога для установки";
+const wchar_t GROUP[] = L"Выбор группы программ";
+const wchar_t COPYING[] = L"Копирование файлов ...";
+const wchar_t SHORTCUTS[] = L"Создание ярлыков ...";
+const wchar_t FINISH[] = L"Завершение установки";
+
+const wchar_t EXIT_CAPTION[] = L"Выход из установки";
+const wchar_t EXIT_QUESTION[] =
+    L"Программа установки еще не завершила свою работу.\n"
+    L"Если Вы выйдите сейчас, программа не будет установлена.\n"
+    L"Выйти из установки?";
+const wchar_t ERROR_CAPTION[] = L"Ошибка";
+const wchar_t CANNOT_CREATE[] = L"Невозможно создать каталог\n";
+const wchar_t BAD_GROUP_NAME[] =
+    L"Имя группы не должно содержать следующих символов:\n < > \\ / : \" ? * |";
+const wchar_t PATH_TOO_LONG[] = L"Слишком длинный путь к каталогу:\n";
+
+// An installation never takes this long, pauses included.
+const int INSTALL_MS = 60000;
+
+inline std::wstring SetupExe() { return ui::HostPath(SETUP_EXE); }
+inline std::wstring SourcePath(const char* relative)
+{
+    return ui::HostPath(SOURCE_DIR) + L"\\" + ui::Widen(relative);
+}
+inline std::wstring BuildPath(const std::wstring& relative)
+{
+    return ui::HostPath(BUILD_DIR) + L"\\" + relative;
+}
+
+// A name no other test and no earlier run uses: tests run in parallel in
+// one prefix, and each gets its own folders and group names.
+inline std::wstring UniqueName(const std::wstring& stem)
+{
+    static int counter = 0;
+    return stem + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+           std::to_wstring(GetTickCount() % 100000) + L"-" + std::to_wstring(++counter);
+}
+
+inline std::wstring SpecialFolder(int id)
+{
+    wchar_t path[MAX_PATH] = L"";
+    SHGetSpecialFolderPathW(nullptr, path, id, FALSE);
+    return path;
+}
+
+// Wine mirrors every shortcut saved in a prefix into the Linux user's own
+// menus, outside the prefix; a process started with this override does not.
+inline ui::EnvChange NoHostMenus()
+{
+    wchar_t value[1024] = L"";
+    GetEnvironmentVariableW(L"WINEDLLOVERRIDES", value, 1024);
+    std::wstring overrides = value;
+    if (!overrides.empty()) overrides += L";";
+    return {L"WINEDLLOVERRIDES", overrides + L"winemenubuilder.exe=d"};
+}
+
+// Starts setup.exe with the given environment changes; the test fails at
+// once when it cannot start or its first page does not appear.
+inline HWND StartSetup(ui::Process* setup, const std::vector<ui::EnvChange>& environment = {},
+                       const std::wstring& currentDirectory = L"")
+{
+    ui::Launch launch;
+    launch.program = SetupExe();
+    launch.environment = environment;
+    launch.environment.push_back(NoHostMenus());
+    launch.currentDirectory = currentDirectory;
+    std::wstring error;
+    EXPECT_TRUE(ui::Start(launch, setup, &error)) << ui::Narrow(error);
+    if (!setup->handle) return nullptr;
+    HWND page = ui::WaitForPage(setup->id, WELCOME);
+    EXPECT_TRUE(page) << "the welcome page did not appear";
+    return page;
+}
+
+// Presses a button that ends the page and returns the page that follows.
+inline HWND PressAndWaitFor(const ui::Process& setup, HWND page, int button,
+                            const std::wstring& nextCaption, int timeoutMs = ui::WAIT_MS)
+{
+    EXPECT_TRUE(ui::Click(page, button)) << "button " << button << " cannot be pressed";
+    HWND next = ui::WaitForPage(setup.id, nextCaption, timeoutMs);
+    EXPECT_TRUE(next) << "page \"" << ui::Narrow(nextCaption) << "\" did not appear";
+    return next;
+}
+
+inline bool Accept(HWND agreement)
+{
+    return ui::ClickNow(agreement, IDC_ACCEPT) &&
+           ui::WaitUntil([&] { return ui::IsEnabled(agreement, IDC_NEXT); }, 3000);
+}
+
+// From the welcome page to the destination page.
+inline HWND WalkToDestination(const ui::Process& setup, HWND welcome)
+{
+    if (!welcome) return nullptr;
+    HWND agreement = PressAndWaitFor(setup, welcome, IDC_NEXT, AGREEMENT);
+    if (!agreement || !Accept(agreement)) return nullptr;
+    return PressAndWaitFor(setup, agreement, IDC_NEXT, DESTINATION);
+}
+
+// From the destination page, with folder typed into the box, to the group
+// page.
+inline HWND WalkToGroup(const ui::Process& setup, HWND destination, const std::wstring& folder)
+{
+    if (!destination) return nullptr;
+    EXPECT_TRUE(ui::SetControlText(destination, IDC_DEST_DIR, folder));
+    return PressAndWaitFor(setup, destination, IDC_NEXT, GROUP);
+}
+
+// Leaves the wizard through the exit question, and checks it ends with 0.
+inline void LeaveWizard(const ui::Process& setup, HWND page)
+{
+    ASSERT_TRUE(ui::Click(page, IDC_CANCEL));
+    ui::MessageBoxInfo box;
+    ASSERT_TRUE(ui::WaitForMessageBox(setup.id, &box));
+    ASSERT_EQ(box.caption, EXIT_CAPTION);
+    ASSERT_TRUE(ui::Answer(box.window, IDYES));
+    DWORD code = 1;
+    ASSERT_TRUE(ui::WaitForExit(setup, ui::WAIT_MS, &code));
+    EXPECT_EQ(code, 0u);
+}
+
+// ---- What an installation leaves behind ----
+
+// The package's payload, in archive order, as the build assembled it.
+inline const std::vector<std::wstring>& PayloadNames()
+{
+    static const std::vector<std::wstring> names = {L"MurmList.exe", L"murm.chm", L"settings.ini",
+                                                    L"Base2.vdb", L"uninst.exe"};
+    return names;
+}
+inline std::string PackageFile(const std::wstring& name)
+{
+    std::string bytes;
+    EXPECT_TRUE(ui::ReadFileBytes(BuildPath(L"package\\" + name), &bytes))
+        << "package file " << ui::Narrow(name);
+    return bytes;
+}
+inline std::string InstalledFile(const std::wstring& folder, const std::wstring& name)
+{
+    std::string bytes;
+    ui::ReadFileBytes(folder + L"\\" + name, &bytes);
+    return bytes;
+}
+
+// One line of setup.log: a section header (key empty) or key=value.
+struct LogLine {
+    std::wstring section;
+    std::wstring key;
+    std::wstring value;
+    bool operator==(const LogLine& other) const
+    {
+        return section == other.section && key == other.key && value == other.value;
+    }
+};
+
+inline std::ostream& operator<<(std::ostream& out, const LogLine& line)
+{
+    return out << "[" << ui::Narrow(line.section) << "] " << ui::Narrow(line.key) << "="
+               << ui::Narrow(line.value);
+}
+
+// Reads setup.log raw: Windows-1251, CR LF line ends, blank lines allowed
+// between sections. Every key line comes back with the section it is in.
+inline std::vector<LogLine> ReadLog(const std::wstring& folder, std::string* raw = nullptr)
+{
+    std::vector<LogLine> lines;
+    std::string bytes;
+    if (!ui::ReadFileBytes(folder + L"\\setup.log", &bytes)) {
+        ADD_FAILURE() << "no setup.log in " << ui::Narrow(folder);
+        return lines;
+    }
+    if (raw) *raw = bytes;
+    std::wstring section;
+    size_t start = 0;
+    while (start < bytes.size()) {
+        size_t end = bytes.find("\r\n", start);
+        if (end == std::string::npos) {
+            ADD_FAILURE() << "the log's last line has no CR LF";
+            end = bytes.size();
+        }
+        std::string line = bytes.substr(start, end - start);
+        start = end + 2;
+        EXPECT_EQ(line.find('\n'), std::string::npos) << "a line ends without CR: " << line;
+        if (line.empty()) continue;
+        std::wstring text = ui::FromCodePage(line, 1251);
+        if (text.front() == L'[' && text.back() == L']') {
+            section = text.substr(1, text.size() - 2);
+            lines.push_back({section, L"", L""});
+            continue;
+        }
+        size_t sign = text.find(L'=');
+        EXPECT_NE(sign, std::wstring::npos) << "not a key line: " << ui::Narrow(text);
+        if (sign == std::wstring::npos) continue;
+        lines.push_back({section, text.substr(0, sign), text.substr(sign + 1)});
+    }
+    return lines;
+}
+
+// The value of a key; *found tells whether it was there.
+inline std::wstring LogValue(const std::vector<LogLine>& log, const std::wstring& section,
+                             const std::wstring& key, bool* found = nullptr)
+{
+    for (const LogLine& line : log)
+        if (line.section == section && line.key == key) {
+            if (found) *found = true;
+            return line.value;
+        }
+    if (found) *found = false;
+    return std::wstring();
+}
+
+inline bool LogHas(const std::vector<LogLine>& log, const std::wstring& section,
+                   const std::wstring& key)
+{
+    bool found = false;
+    LogValue(log, section, key, &found);
+    return found;
+}
+
+// Every section once and every key once in its section.
+inline void ExpectNoDuplicates(const std::vector<LogLine>& log)
+{
+    for (size_t i = 0; i < log.size(); ++i)
+        for (size_t j = i + 1; j < log.size(); ++j)
+            EXPECT_FALSE(log[i].section == log[j].section && log[i].key == log[j].key)
+                << "twice in the log: " << log[j];
+}
+
+struct Shortcut {
+    bool read = false;
+    std::wstring target;
+    std::wstring workingDirectory;
+};
+
+// Reads a .lnk through the shell's link object, as the shell itself would.
+inline Shortcut ReadShortcut(const std::wstring& path)
+{
+    Shortcut result;
+    CoInitialize(nullptr);
+    IShellLinkA* link = nullptr;
+    IPersistFile* file = nullptr;
+    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                   (void**)&link)) &&
+        SUCCEEDED(link->QueryInterface(IID_IPersistFile, (void**)&file)) &&
+        SUCCEEDED(file->Load(path.c_str(), STGM_READ))) {
+        char target[MAX_PATH] = "", folder[MAX_PATH] = "";
+        link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH);
+        link->GetWorkingDirectory(folder, MAX_PATH);
+        result.read = true;
+        result.target = ui::FromCodePage(target, CP_ACP);
+        result.workingDirectory = ui::FromCodePage(folder, CP_ACP);
+    }
+    if (file) file->Release();
+    if (link) link->Release();
+    CoUninitialize();
+    return result;
+}
+
+// Paths compare as the file system compares them, without regard to case.
+inline bool SamePath(const std::wstring& a, const std::wstring& b)
+{
+    return CompareStringOrdinal(a.c_str(), (int)a.size(), b.c_str(), (int)b.size(), TRUE) ==
+           CSTR_EQUAL;
+}
+
+inline bool Exists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+inline long long FileSize(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+    return ((long long)data.nFileSizeHigh << 32) | data.nFileSizeLow;
+}
+
+// A string value of the registry (null name: the key's default value);
+// *found tells whether it exists.
+inline std::wstring RegistryText(HKEY root, const std::wstring& key, const wchar_t* name,
+                                 bool* found = nullptr)
+{
+    wchar_t data[1024] = L"";
+    DWORD size = sizeof data;
+    bool ok = RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &size) ==
+              ERROR_SUCCESS;
+    if (found) *found = ok;
+    return ok ? std::wstring(data) : std::wstring();
+}
+
+inline bool RegistryKeyExists(HKEY root, const std::wstring& key)
+{
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return false;
+    RegCloseKey(opened);
+    return true;
+}
+
+const wchar_t UNINSTALL_ENTRY[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Murmelist";
+
+// Runs the installed uninstaller without questions and waits for its
+// report (it hands its work to a copy of itself, so the report, written
+// last, is what says that it has finished). False when it never came.
+inline bool RunUninstaller(const std::wstring& folder, const std::wstring& reportPath,
+                           std::wstring* report)
+{
+    DeleteFileW(reportPath.c_str());
+    ui::Launch launch;
+    launch.program = folder + L"\\uninst.exe";
+    launch.arguments = L"/quiet \"/report:" + reportPath + L"\"";
+    launch.currentDirectory = L"C:\\";
+    ui::Process uninstaller;
+    std::wstring error;
+    if (!ui::Start(launch, &uninstaller, &error)) {
+        ADD_FAILURE() << ui::Narrow(error);
+        return false;
+    }
+    ui::WaitForExit(uninstaller, ui::WAIT_MS, nullptr);
+    std::string bytes;
+    // The copy may still be writing when the file first appears.
+    bool done = ui::WaitUntil([&] { return Exists(reportPath); }, 30000);
+    Sleep(200);
+    ui::ReadFileBytes(reportPath, &bytes);
+    if (report) *report = ui::FromCodePage(bytes, 1251);
+    DeleteFileW(reportPath.c_str());
+    return done;
+}
+
+inline void RemoveTree(const std::wstring& path)
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(std::filesystem::path(path), ignored);
+}
+
+// Removes what a test made, whether or not it got to the end.
+struct Leftovers {
+    std::vector<std::wstring> paths;
+    ~Leftovers()
+    {
+        for (const std::wstring& path : paths) RemoveTree(path);
+    }
+};
+
+// The names in folder that begin with stem: what a test made there, when
+// every name it uses begins with its own unique stem.
+inline std::vector<std::wstring> EntriesStartingWith(const std::wstring& folder,
+                                                     const std::wstring& stem)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        std::wstring name = found.cFileName;
+        if (name.compare(0, stem.size(), stem) == 0) names.push_back(name);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
+}
+
+// A folder of the test's own on C:, made once; tests put their
+// installation folders one level below it.
+inline std::wstring TestRoot()
+{
+    static const std::wstring root = L"C:\\murm-e2e";
+    CreateDirectoryW(root.c_str(), nullptr);
+    return root;
+}
+
+}  // namespace wiz
+
+#endif
