@@ -31,7 +31,7 @@ if [ "$(id -u)" != 0 ]; then
     exit 1
 fi
 
-export DEBIAN_FRONTEND=noninteractive
+export DEBIAN_FRONTEND=noninteractive DEBCONF_NOWARNINGS=yes
 if [ "$arch_missing" = 1 ]; then
     dpkg --add-architecture i386
 fi
