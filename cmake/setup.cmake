@@ -32,20 +32,51 @@ target_include_directories(setupcode PUBLIC ${CMAKE_SOURCE_DIR})
 set(SETUP_SYSTEM_LIBS kernel32 user32 shell32 ole32 advapi32)
 target_link_libraries(setupcode PUBLIC ${SETUP_SYSTEM_LIBS})
 
-add_executable(setup WIN32 core/main.cpp core/crt.cpp
-               ${CMAKE_SOURCE_DIR}/resources/setup.rc)
-target_compile_options(setup PRIVATE ${SETUP_CODE_FLAGS})
-target_link_options(setup PRIVATE -nostdlib -nostartfiles -s
-    -Wl,--gc-sections -Wl,--no-insert-timestamp
-    -Wl,--nxcompat -Wl,--dynamicbase -Wl,--enable-reloc-section -Wl,--tsaware)
-# libgcc supplies only compiler helpers (64-bit division, stack probes).
-target_link_libraries(setup PRIVATE setupcode ${SETUP_SYSTEM_LIBS} gcc)
 # memset and memcpy written as loops must not be turned back into calls
 # to themselves.
 set_source_files_properties(core/crt.cpp PROPERTIES
     COMPILE_OPTIONS -fno-tree-loop-distribute-patterns)
-set_target_properties(setup PROPERTIES OUTPUT_NAME setup
-    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
+# add_setup_executable(TARGET RC DATA_DIR): a setup executable from the
+# resource script RC, whose package data resources (payload.bin, links.bin,
+# strings.bin, name.bin) are the ones in DATA_DIR. The sample package's
+# setup.exe is one; tests build others from packages of their own.
+function(add_setup_executable target rc data_dir)
+    add_executable(${target} WIN32 ${CMAKE_SOURCE_DIR}/core/main.cpp
+                   ${CMAKE_SOURCE_DIR}/core/crt.cpp ${rc})
+    target_compile_options(${target} PRIVATE ${SETUP_CODE_FLAGS})
+    target_link_options(${target} PRIVATE -nostdlib -nostartfiles -s
+        -Wl,--gc-sections -Wl,--no-insert-timestamp
+        -Wl,--nxcompat -Wl,--dynamicbase -Wl,--enable-reloc-section -Wl,--tsaware)
+    # libgcc supplies only compiler helpers (64-bit division, stack probes).
+    target_link_libraries(${target} PRIVATE setupcode ${SETUP_SYSTEM_LIBS} gcc)
+    target_include_directories(${target} PRIVATE ${data_dir} ${CMAKE_SOURCE_DIR}/resources)
+endfunction()
+
+# add_setup_variant(NAME PACKAGE_DIR): builds PACKAGE_DIR (a package folder
+# with its package.txt) with the host package builder and links
+# variants/setup-NAME.exe around it.
+function(add_setup_variant name package_dir)
+    set(data ${CMAKE_BINARY_DIR}/variants/${name})
+    set(outputs ${data}/payload.bin ${data}/links.bin ${data}/strings.bin ${data}/name.bin)
+    file(GLOB inputs CONFIGURE_DEPENDS ${package_dir}/*)
+    add_custom_command(
+        OUTPUT ${outputs}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${data}
+        COMMAND ${PKGBUILD} ${package_dir} ${data}
+        DEPENDS ${inputs} ${PKGBUILD}
+        COMMENT "Building package ${name}"
+        VERBATIM)
+    add_custom_target(setup-${name}-data DEPENDS ${outputs})
+    # A copy of the script per variant, so that each depends on its own data.
+    set(rc ${data}/setup.rc)
+    configure_file(${CMAKE_SOURCE_DIR}/resources/setup.rc ${rc} COPYONLY)
+    set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS "${outputs}")
+    add_setup_executable(setup-${name} ${rc} ${data})
+    add_dependencies(setup-${name} setup-${name}-data)
+    set_target_properties(setup-${name} PROPERTIES
+        RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/variants)
+endfunction()
 
 # The package: the folder in resources/package plus the two sample programs
 # built here, assembled in the build tree and turned by the host package
@@ -68,5 +99,6 @@ add_custom_command(
 add_custom_target(package_data DEPENDS ${PACKAGE_DATA})
 set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/setup.rc PROPERTIES
     OBJECT_DEPENDS "${PACKAGE_DATA};${CMAKE_SOURCE_DIR}/resources/agreement.txt;${CMAKE_SOURCE_DIR}/resources/setup.ico;${CMAKE_SOURCE_DIR}/resources/ids.h")
-target_include_directories(setup PRIVATE ${PACKAGE_DATA_DIR} ${CMAKE_SOURCE_DIR}/resources)
+add_setup_executable(setup ${CMAKE_SOURCE_DIR}/resources/setup.rc ${PACKAGE_DATA_DIR})
+set_target_properties(setup PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 add_dependencies(setup package_data)

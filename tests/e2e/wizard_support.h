@@ -9,6 +9,7 @@
 #include <shlobj.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -80,10 +81,11 @@ inline ui::EnvChange NoHostMenus()
 // Starts setup.exe with the given environment changes; the test fails at
 // once when it cannot start or its first page does not appear.
 inline HWND StartSetup(ui::Process* setup, const std::vector<ui::EnvChange>& environment = {},
-                       const std::wstring& currentDirectory = L"")
+                       const std::wstring& currentDirectory = L"",
+                       const std::wstring& program = SetupExe())
 {
     ui::Launch launch;
-    launch.program = SetupExe();
+    launch.program = program;
     launch.environment = environment;
     launch.environment.push_back(NoHostMenus());
     launch.currentDirectory = currentDirectory;
@@ -138,6 +140,71 @@ inline void LeaveWizard(const ui::Process& setup, HWND page)
     ASSERT_EQ(box.caption, EXIT_CAPTION);
     ASSERT_TRUE(ui::Answer(box.window, IDYES));
     DWORD code = 1;
+    ASSERT_TRUE(ui::WaitForExit(setup, ui::WAIT_MS, &code));
+    EXPECT_EQ(code, 0u);
+}
+
+// ---- Installing ----
+
+struct Question {
+    ui::MessageBoxInfo box;
+    std::wstring pageCaption;  // the copying page's title while it asks
+};
+
+using Answerer = std::function<int(const ui::MessageBoxInfo&)>;
+
+inline int AlwaysYes(const ui::MessageBoxInfo&) { return IDYES; }
+
+// From the group page's Next to the finish page: every question on the
+// way is recorded and answered. Null when the finish page never came.
+inline HWND RunCopying(const ui::Process& setup, HWND group, const Answerer& answer,
+                std::vector<Question>* questions)
+{
+    EXPECT_TRUE(ui::Click(group, IDC_NEXT));
+    HWND finish = nullptr;
+    bool ok = ui::WaitUntil(
+        [&] {
+            if ((finish = ui::FindPage(setup.id, FINISH)) != nullptr) return true;
+            HWND found = ui::FindMessageBox(setup.id);
+            if (!found) return false;
+            Sleep(50);
+            Question question;
+            if (!ui::ReadMessageBox(found, &question.box)) return false;
+            question.pageCaption = ui::WindowText(question.box.owner);
+            if (questions) questions->push_back(question);
+            ui::Answer(found, answer(question.box));
+            return false;
+        },
+        INSTALL_MS);
+    EXPECT_TRUE(ok) << "the finish page did not appear";
+    return finish;
+}
+
+// Walks a fresh setup from its first page into the finish page.
+inline HWND Install(const ui::Process& setup, HWND welcome, const std::wstring& folder,
+             const std::wstring& group, const Answerer& answer = AlwaysYes,
+             std::vector<Question>* questions = nullptr)
+{
+    HWND page = WalkToGroup(setup, WalkToDestination(setup, welcome), folder);
+    if (!page) return nullptr;
+    EXPECT_TRUE(ui::SetControlText(page, IDC_GROUP_NAME, group));
+    return RunCopying(setup, page, answer, questions);
+}
+
+// Ticks the options and closes the finish page by its button or its close
+// box: no question may come, and setup ends with 0.
+inline void CloseFinish(const ui::Process& setup, HWND finish, const std::vector<int>& options,
+                 bool closeBox)
+{
+    for (int option : options) {
+        ASSERT_TRUE(ui::ClickNow(finish, option));
+        EXPECT_EQ(ui::ButtonState(finish, option) & BST_CHECKED, BST_CHECKED);
+    }
+    ASSERT_TRUE(closeBox ? ui::Close(finish) : ui::Click(finish, IDC_NEXT));
+    DWORD code = 1;
+    bool ended = ui::WaitUntil([&] { return !ui::IsRunning(setup) || ui::FindMessageBox(setup.id); });
+    ASSERT_TRUE(ended) << "setup did not end";
+    ASSERT_FALSE(ui::FindMessageBox(setup.id)) << "the finish page asked a question";
     ASSERT_TRUE(ui::WaitForExit(setup, ui::WAIT_MS, &code));
     EXPECT_EQ(code, 0u);
 }

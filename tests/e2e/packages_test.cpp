@@ -1,0 +1,137 @@
+// What a package may hold, installed by setup executables built around the
+// packages in tests/e2e/packages: no payload, an empty entry, two entries
+// with one name, a name that leaves no room for a folder, no group
+// shortcuts, and sizes that overflow 32 bits in the progress arithmetic.
+#include "wizard_support.h"
+
+#include <commctrl.h>
+
+using namespace wiz;
+
+namespace {
+
+std::wstring Variant(const wchar_t* package)
+{
+    return BuildPath(std::wstring(L"variants\\setup-") + package + L".exe");
+}
+
+// byte k of a generated entry is k mod 251
+std::string FillBytes(size_t size)
+{
+    std::string bytes(size, '\0');
+    for (size_t k = 0; k < size; ++k) bytes[k] = (char)(k % 251);
+    return bytes;
+}
+
+struct Installation {
+    std::wstring folder;
+    std::wstring group;
+    std::vector<Question> questions;
+    Leftovers leftovers;
+};
+
+// Installs the package into a fresh folder, answering each question with
+// answer, and closes the finish page with no option ticked.
+void InstallPackage(const wchar_t* package, Installation* run, const Answerer& answer = AlwaysYes)
+{
+    run->folder = TestRoot() + L"\\" + UniqueName(package);
+    run->group = UniqueName(L"Pkg");
+    run->leftovers.paths = {run->folder, SpecialFolder(CSIDL_PROGRAMS) + L"\\" + run->group};
+    ui::Process setup;
+    HWND welcome = StartSetup(&setup, {}, L"", Variant(package));
+    HWND finish = Install(setup, welcome, run->folder, run->group, answer, &run->questions);
+    ASSERT_TRUE(finish);
+    CloseFinish(setup, finish, {}, false);
+}
+
+}  // namespace
+
+TEST(Packages, AnEmptyPayloadStillLogsTheExtraFile)
+{
+    Installation run;
+    InstallPackage(L"empty", &run);
+    EXPECT_TRUE(run.questions.empty());
+    std::vector<LogLine> log = ReadLog(run.folder);
+    EXPECT_EQ(LogValue(log, L"Files", L"n"), L"1");
+    EXPECT_EQ(LogValue(log, L"Files", L"size"), L"0");
+    EXPECT_EQ(LogValue(log, L"Files", L"File1"), run.folder + L"\\settings.ini");
+    EXPECT_FALSE(LogHas(log, L"Files", L"File2"));
+    EXPECT_FALSE(Exists(run.folder + L"\\settings.ini"));
+}
+
+TEST(Packages, AnEmptyEntryAndARepeatedNameInstallAsTheUserAnswers)
+{
+    Installation run;
+    InstallPackage(L"edges", &run, [](const ui::MessageBoxInfo&) { return IDNO; });
+    // Only the second "twice.dat" finds a file: the one this run just wrote.
+    ASSERT_EQ(run.questions.size(), 1u);
+    EXPECT_EQ(run.questions[0].box.text, L"Файл twice.dat уже существует. Переписать его ?");
+    EXPECT_EQ(run.questions[0].box.caption, ERROR_CAPTION);
+    EXPECT_EQ(FileSize(run.folder + L"\\empty.dat"), 0);
+    EXPECT_EQ(InstalledFile(run.folder, L"twice.dat"), FillBytes(300));
+    EXPECT_EQ(InstalledFile(run.folder, L"last.dat"), FillBytes(500));
+    std::vector<LogLine> log = ReadLog(run.folder);
+    EXPECT_EQ(LogValue(log, L"Files", L"n"), L"5");
+    EXPECT_EQ(LogValue(log, L"Files", L"File1"), run.folder + L"\\empty.dat");
+    EXPECT_EQ(LogValue(log, L"Files", L"File2"), run.folder + L"\\twice.dat");
+    EXPECT_FALSE(LogHas(log, L"Files", L"File3")) << "the declined entry is not logged";
+    EXPECT_EQ(LogValue(log, L"Files", L"File4"), run.folder + L"\\last.dat");
+    EXPECT_EQ(LogValue(log, L"Files", L"File5"), run.folder + L"\\settings.ini");
+}
+
+TEST(Packages, ANameThatLeavesNoRoomForAFolderIsRefusedBeforeCopying)
+{
+    ui::Process setup;
+    HWND destination = WalkToDestination(setup, StartSetup(&setup, {}, L"", Variant(L"longname")));
+    ASSERT_TRUE(destination);
+    std::wstring folder = L"C:\\m";
+    ASSERT_TRUE(ui::SetControlText(destination, IDC_DEST_DIR, folder));
+    ASSERT_TRUE(ui::Click(destination, IDC_NEXT));
+    ui::MessageBoxInfo box;
+    ASSERT_TRUE(ui::WaitForMessageBox(setup.id, &box));
+    EXPECT_EQ(box.caption, ERROR_CAPTION);
+    EXPECT_EQ(box.text, PATH_TOO_LONG + folder);
+    EXPECT_EQ(box.owner, destination);
+    ASSERT_TRUE(ui::Answer(box.window, IDOK));
+    EXPECT_FALSE(Exists(folder)) << "nothing is created for a refused folder";
+    EXPECT_EQ(ui::CurrentPage(setup.id), destination);
+    LeaveWizard(setup, destination);
+}
+
+TEST(Packages, NoGroupShortcutsStillMakesAndLogsTheGroupFolder)
+{
+    Installation run;
+    InstallPackage(L"nolinks", &run);
+    std::wstring groupFolder = SpecialFolder(CSIDL_PROGRAMS) + L"\\" + run.group;
+    std::vector<LogLine> log = ReadLog(run.folder);
+    EXPECT_EQ(LogValue(log, L"Links", L"n"), L"0");
+    EXPECT_FALSE(LogHas(log, L"Links", L"Link1"));
+    EXPECT_TRUE(SamePath(LogValue(log, L"Links", L"Dir"), groupFolder));
+    EXPECT_EQ(LogValue(log, L"Links", L"size"), L"0");
+    EXPECT_TRUE(Exists(groupFolder));
+    EXPECT_TRUE(EntriesStartingWith(groupFolder, L"").size() <= 2u) << "only . and ..";
+}
+
+TEST(Packages, SharesOfALargePayloadAreExactDespite32BitOverflow)
+{
+    // At the question for the repeated tiny.bin the bar shows the shares of
+    // 45000000, 1 and 5000000 bytes of 50000002: 89 + 0 + 9. Products
+    // computed in 32 bits would wrap (45000000 * 100 > 2^32) and show less.
+    DWORD_PTR position = 0;
+    bool read = false;
+    Installation run;
+    InstallPackage(L"large", &run, [&](const ui::MessageBoxInfo& box) {
+        read = SendMessageTimeoutW(ui::Control(box.owner, IDC_PROGRESS), PBM_GETPOS, 0, 0,
+                                   SMTO_NORMAL, 5000, &position) != 0;
+        return IDNO;
+    });
+    ASSERT_EQ(run.questions.size(), 1u);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(position, 98u);
+
+    std::vector<LogLine> log = ReadLog(run.folder);
+    EXPECT_EQ(LogValue(log, L"Files", L"size"), L"50000002");
+    EXPECT_EQ(FileSize(run.folder + L"\\big1.bin"), 45000000);
+    EXPECT_EQ(InstalledFile(run.folder, L"big2.bin"), FillBytes(5000000));
+    EXPECT_EQ(InstalledFile(run.folder, L"tiny.bin"), FillBytes(1));
+}
