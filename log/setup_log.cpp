@@ -3,6 +3,10 @@
 // functions, so keys keep the place of their first write and a key written
 // again is replaced where it stands.
 #include "core/setup.h"
+#include "core/texts.h"
+
+// Set once the user has chosen to go on without the log.
+static bool logGivenUp;
 
 void LogWrite(const char* section, const char* key, const char* value)
 {
@@ -10,8 +14,18 @@ void LogWrite(const char* section, const char* key, const char* value)
     // empty file name would send the profile functions to win.ini.
     if (!g_setup.logPath[0])
         return;
-    // A null value would delete the key instead of recording it.
-    WritePrivateProfileStringA(section, key, value ? value : "", g_setup.logPath);
+    // A null value would delete the key instead of recording it. Without
+    // the log the uninstaller has nothing to undo: the user is told, as for
+    // any file that cannot be written, and may put it right and retry, or go
+    // on without it and not be asked again.
+    while (!WritePrivateProfileStringA(section, key, value ? value : "", g_setup.logPath) &&
+           !logGivenUp) {
+        char message[PATH_SIZE + 64];
+        lstrcpyA(message, TEXT_CANNOT_WRITE);
+        lstrcatA(message, g_setup.logPath);
+        if (ShowError(GetActiveWindow(), message, MB_RETRYCANCEL) != IDRETRY)
+            logGivenUp = true;
+    }
 }
 
 void LogWriteNumber(const char* section, const char* key, int number)

@@ -20,6 +20,10 @@ static void ShowStatus(HWND page, const char* text)
 static void RunInstallSequence(HWND page)
 {
     installing = true;
+    // The folder may have been taken away since the destination page made
+    // sure of it; without it nothing could be written or logged.
+    if (!PathExists(g_setup.installFolder))
+        CreateDirectoryA(g_setup.installFolder, 0);
     SetCurrentDirectoryA(g_setup.installFolder);
     uint32_t size;
     const unsigned char* archive = LockDataResource(IDR_PAYLOAD, &size);

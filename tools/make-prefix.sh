@@ -8,9 +8,8 @@ set -e
 prefix=$1
 mode=$2
 export WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG=-all LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8
-# No Mono or Gecko installers; no menu entries in the real $HOME for the
-# shortcuts the tests make (the menu builder also holds their folders open).
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# No Mono or Gecko installers.
+export WINEDLLOVERRIDES="mscoree,mshtml="
 [ -f "$prefix/.ready" ] && exit 0
 mkdir -p "$(dirname "$prefix")"
 exec 9>"$prefix.lock"
@@ -23,6 +22,9 @@ if [ "$mode" = headless ]; then
 fi
 # A crashing program must end, not wait behind the crash dialog.
 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+# No menu entries in the real $HOME for the shortcuts that programs make
+# here (the menu builder would also hold their folders open for a while).
+wine reg add 'HKCU\Software\Wine\DllOverrides' /v winemenubuilder.exe /d '' /f >/dev/null 2>&1
 wineserver -w
 # The user folders of a new prefix link into $HOME; make them plain folders
 # so that shortcuts made by tests stay inside the prefix.

@@ -7,9 +7,8 @@ set -e
 prefix=$1
 shift
 export WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG=-all LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8
-# No Mono or Gecko installers; no menu entries in the real $HOME for the
-# shortcuts the tests make (the menu builder also holds their folders open).
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# No Mono or Gecko installers.
+export WINEDLLOVERRIDES="mscoree,mshtml="
 here=$(dirname "$0")
 "$here/make-prefix.sh" "$prefix" headless
 exec wine "$@"

@@ -135,7 +135,10 @@ protected:
 
     void TearDown() override { RemoveTree(root_); }
 
-    std::vector<ui::EnvChange> Environment() const { return {{MARKER_VARIABLE, marks_}}; }
+    std::vector<ui::EnvChange> Environment() const
+    {
+        return {{MARKER_VARIABLE, marks_}, NoHostMenus()};
+    }
 
     // A file name of this run's own, for the program copied into the folder.
     static std::wstring OwnName(const wchar_t* stem)

@@ -70,6 +70,15 @@ inline RunResult RunInJob(const std::string& commandLine, const std::string& fol
                           const std::function<void(HANDLE job)>& answer = nullptr)
 {
     RunResult run = {false, 0, 0};
+    // Wine starts the desktop's own process when the first window is made.
+    // Made from inside the job, it would be one of the job's processes and
+    // fail to start, and no window could be shown; so a window is made here
+    // first.
+    static bool desktopStarted = false;
+    if (!desktopStarted) {
+        DestroyWindow(CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, NULL, NULL, NULL, NULL));
+        desktopStarted = true;
+    }
     HANDLE job = CreateJobObjectA(NULL, NULL);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;

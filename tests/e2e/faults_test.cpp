@@ -1,0 +1,640 @@
+// Faults met while installing, driven from outside the running setup.exe: a
+// file that cannot be written (read-only, held open by another program, a
+// disk that fills up), the installation folder taken away before copying,
+// a setup.log that cannot be written, no Programs folder; and the longest
+// installation folder that still fits. After each: the user is told, no
+// file of the user's is lost that the user did not agree to replace, and
+// the installed uninstaller removes what was installed.
+//
+// Everything happens below the work folder that faults-work.sh prepares
+// (on Z:, so that the host's tools reach the same files), with a small
+// file system mounted in it for the full disk.
+#include "wizard_support.h"
+
+#include <algorithm>
+#include <functional>
+#include <map>
+
+using namespace wiz;
+
+namespace {
+
+const wchar_t CANNOT_WRITE[] = L"Невозможно записать файл\n";
+const wchar_t FOLDER_NOT_EMPTY[] = L" (папка не пуста)";
+
+std::wstring OverwriteQuestion(const std::wstring& name)
+{
+    return L"Файл " + name + L" уже существует. Переписать его ?";
+}
+
+std::wstring WorkRoot() { return ui::HostPath(FAULTS_WORK); }
+
+// The Linux path of a path below Z:, for the host's own tools.
+std::string UnixPath(const std::wstring& path)
+{
+    std::string result = ui::Narrow(path.substr(2));
+    std::replace(result.begin(), result.end(), '\\', '/');
+    return result;
+}
+
+// Runs a command of the Linux host through /bin/sh and waits for it. Wine
+// starts Unix programs through CreateProcess but gives no handle to wait
+// on, so the command leaves its exit status in a file. The command must not
+// hold double quotes.
+bool HostCommand(const std::string& command)
+{
+    static int counter = 0;
+    const std::wstring status = WorkRoot() + L"\\host-" + std::to_wstring(GetCurrentProcessId()) +
+                                L"-" + std::to_wstring(++counter) + L".status";
+    std::wstring line = L"/bin/sh -c \"" + ui::Widen(command) + L"; echo $? > '" +
+                        ui::Widen(UnixPath(status)) + L"'\"";
+    std::vector<wchar_t> buffer(line.begin(), line.end());
+    buffer.push_back(L'\0');
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(L"Z:\\bin\\sh", buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &info))
+        return false;
+    if (info.hThread) CloseHandle(info.hThread);
+    if (info.hProcess) CloseHandle(info.hProcess);
+    std::string text;
+    bool finished = ui::WaitUntil(
+        [&] { return ui::ReadFileBytes(status, &text) && text.find('\n') != std::string::npos; },
+        10000);
+    DeleteFileW(status.c_str());
+    return finished && text.substr(0, text.find('\n')) == "0";
+}
+
+bool CanOpenForWriting(const std::wstring& path)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    return true;
+}
+
+// Read-only as Windows has it. Under Wine the attribute only takes the Unix
+// write permission away, which root does not need, so there the file is
+// made immutable as well. False when neither holds here.
+bool MakeReadOnly(const std::wstring& path)
+{
+    if (!SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY)) return false;
+    if (CanOpenForWriting(path)) HostCommand("chattr +i '" + UnixPath(path) + "'");
+    return !CanOpenForWriting(path);
+}
+
+void MakeWritable(const std::wstring& path)
+{
+    if (!Exists(path)) return;
+    HostCommand("chattr -i '" + UnixPath(path) + "' 2>/dev/null");
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// Runs when it goes out of scope, also when a check fails half-way.
+struct Finally {
+    std::function<void()> run;
+    ~Finally()
+    {
+        if (run) run();
+    }
+};
+
+// One installation run through a fault: where it installs, and what it
+// leaves behind for the cleanup to take away whatever happened.
+struct Installation {
+    std::wstring folder;
+    std::wstring group = UniqueName(L"Faults");
+    std::wstring groupFolder = SpecialFolder(CSIDL_PROGRAMS) + L"\\" + group;
+    // Setup's current directory: nothing may ever land there.
+    std::wstring startFolder = WorkRoot() + L"\\" + UniqueName(L"start");
+    Finally cleanup{[this] {
+        RemoveTree(folder);
+        RemoveTree(groupFolder);
+        RemoveTree(startFolder);
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, UNINSTALL_ENTRY);
+    }};
+    // Declared last, so ended first.
+    ui::Process setup;
+
+    explicit Installation(const std::wstring& installFolder) : folder(installFolder)
+    {
+        CreateDirectoryW(startFolder.c_str(), nullptr);
+    }
+};
+
+// From the start to the group page with the folder typed in.
+HWND WalkToGroupPage(Installation& run)
+{
+    HWND welcome = StartSetup(&run.setup, {}, run.startFolder);
+    HWND destination = WalkToDestination(run.setup, welcome);
+    return WalkToGroup(run.setup, destination, run.folder);
+}
+
+// Names the group and moves on to the copying page.
+bool StartCopying(Installation& run, HWND groupPage)
+{
+    return groupPage && ui::SetControlText(groupPage, IDC_GROUP_NAME, run.group) &&
+           ui::Click(groupPage, IDC_NEXT);
+}
+
+enum class Next { Box, Finish, Nothing };
+
+// The next message box or the finish page, whichever comes first.
+Next WaitForBoxOrFinish(const ui::Process& setup, ui::MessageBoxInfo* box)
+{
+    HWND found = nullptr;
+    bool finish = false;
+    ui::WaitUntil(
+        [&] {
+            if ((found = ui::FindMessageBox(setup.id)) != nullptr) return true;
+            return finish = ui::FindPage(setup.id, FINISH) != nullptr;
+        },
+        INSTALL_MS);
+    if (found) {
+        Sleep(50);
+        ui::ReadMessageBox(found, box);
+        return Next::Box;
+    }
+    return finish ? Next::Finish : Next::Nothing;
+}
+
+std::vector<int> Sorted(std::vector<int> values)
+{
+    std::sort(values.begin(), values.end());
+    return values;
+}
+
+// The overwrite question for name, answered.
+void AnswerOverwrite(const ui::Process& setup, const std::wstring& name, int answer)
+{
+    SCOPED_TRACE("the overwrite question for " + ui::Narrow(name));
+    ui::MessageBoxInfo box;
+    ASSERT_EQ(WaitForBoxOrFinish(setup, &box), Next::Box);
+    EXPECT_EQ(box.caption, ERROR_CAPTION);
+    ASSERT_EQ(box.text, OverwriteQuestion(name));
+    ASSERT_TRUE(ui::Answer(box.window, answer));
+}
+
+// The write failure message for path: owned by the copying page, Retry the
+// default. meanwhile runs while the message is shown, before the answer.
+void AnswerRetryBox(const ui::Process& setup, const std::wstring& path, int answer,
+                    const std::function<void()>& meanwhile = {})
+{
+    SCOPED_TRACE("the write failure message for " + ui::Narrow(path));
+    ui::MessageBoxInfo box;
+    ASSERT_EQ(WaitForBoxOrFinish(setup, &box), Next::Box) << "not reported";
+    ASSERT_EQ(box.text, CANNOT_WRITE + path);
+    EXPECT_EQ(box.caption, ERROR_CAPTION);
+    EXPECT_EQ(Sorted(box.buttons), Sorted({IDRETRY, IDCANCEL}));
+    EXPECT_EQ(box.defaultButton, IDRETRY);
+    EXPECT_FALSE(box.hasIcon);
+    EXPECT_EQ(ui::WindowText(box.owner), COPYING) << "not owned by the copying page";
+    if (meanwhile) meanwhile();
+    ASSERT_TRUE(ui::Answer(box.window, answer));
+}
+
+// Ends the wizard on the finish page with no option ticked. Any message
+// box met on the way is answered Cancel (or No, or OK) and returned.
+std::vector<std::wstring> FinishWizard(const ui::Process& setup)
+{
+    std::vector<std::wstring> boxes;
+    for (int i = 0; i < 20; ++i) {
+        ui::MessageBoxInfo box;
+        Next next = WaitForBoxOrFinish(setup, &box);
+        if (next == Next::Nothing) {
+            ADD_FAILURE() << "neither a message nor the finish page";
+            return boxes;
+        }
+        if (next == Next::Finish) break;
+        boxes.push_back(box.text);
+        const std::vector<int>& buttons = box.buttons;
+        int answer = std::count(buttons.begin(), buttons.end(), IDCANCEL) ? IDCANCEL
+                     : std::count(buttons.begin(), buttons.end(), IDNO)   ? IDNO
+                                                                          : IDOK;
+        if (!ui::Answer(box.window, answer)) {
+            ADD_FAILURE() << "cannot answer " << ui::Narrow(box.text);
+            return boxes;
+        }
+    }
+    HWND finish = ui::FindPage(setup.id, FINISH);
+    EXPECT_TRUE(finish && ui::Click(finish, IDC_NEXT)) << "no finish page";
+    DWORD code = 1;
+    EXPECT_TRUE(ui::WaitForExit(setup, ui::WAIT_MS, &code)) << "setup did not end";
+    EXPECT_EQ(code, 0u);
+    return boxes;
+}
+
+std::string Listed(const std::vector<std::wstring>& texts)
+{
+    std::string result;
+    for (const std::wstring& text : texts) result += "\n  " + ui::Narrow(text);
+    return result.empty() ? " none" : result;
+}
+
+// Every payload file but those skipped holds the package's bytes.
+void ExpectInstalled(const std::wstring& folder, const std::vector<std::wstring>& skipped = {})
+{
+    for (const std::wstring& name : PayloadNames()) {
+        if (std::count(skipped.begin(), skipped.end(), name)) continue;
+        EXPECT_TRUE(InstalledFile(folder, name) == PackageFile(name))
+            << ui::Narrow(name) << " is not the package's";
+    }
+}
+
+// The log's File key for a payload file, by its place in the archive.
+std::wstring FileKey(const std::wstring& name)
+{
+    const std::vector<std::wstring>& names = PayloadNames();
+    return L"File" + std::to_wstring(std::find(names.begin(), names.end(), name) - names.begin() + 1);
+}
+
+// The Programs folder as setup looks it up: through an item list, which the
+// shell refuses for a folder that is not there.
+std::wstring ProgramsFolder()
+{
+    LPITEMIDLIST list = nullptr;
+    wchar_t path[MAX_PATH] = L"";
+    if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_PROGRAMS, &list)) && list) {
+        if (!SHGetPathFromIDListW(list, path)) path[0] = L'\0';
+        CoTaskMemFree(list);
+    }
+    return path;
+}
+
+// Runs the installed uninstaller; its report lists what it left behind.
+std::wstring Uninstall(const Installation& run)
+{
+    std::wstring report;
+    EXPECT_TRUE(RunUninstaller(run.folder, WorkRoot() + L"\\" + UniqueName(L"report") + L".txt",
+                               &report))
+        << "the uninstaller did not finish";
+    EXPECT_FALSE(Exists(run.groupFolder)) << "the program group is still there";
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_ENTRY));
+    return report;
+}
+
+bool WriteText(const std::wstring& path, const std::string& text)
+{
+    return ui::WriteFileBytes(path, text);
+}
+
+std::string ReadText(const std::wstring& path)
+{
+    std::string bytes;
+    ui::ReadFileBytes(path, &bytes);
+    return bytes;
+}
+
+// What keeps setup from writing over a file that is already there, until
+// it lets go.
+class Obstacle {
+public:
+    virtual ~Obstacle() = default;
+    virtual bool Block(const std::wstring& path) = 0;
+    virtual void Release(const std::wstring& path) = 0;
+};
+
+class ReadOnlyAttribute : public Obstacle {
+public:
+    ~ReadOnlyAttribute() override
+    {
+        for (const std::wstring& path : blocked_) MakeWritable(path);
+    }
+    bool Block(const std::wstring& path) override
+    {
+        blocked_.push_back(path);
+        return MakeReadOnly(path);
+    }
+    void Release(const std::wstring& path) override { MakeWritable(path); }
+
+private:
+    std::vector<std::wstring> blocked_;
+};
+
+// Another program (this one) holding the file open without sharing.
+class OpenWithoutSharing : public Obstacle {
+public:
+    ~OpenWithoutSharing() override
+    {
+        for (auto& held : held_) CloseHandle(held.second);
+    }
+    bool Block(const std::wstring& path) override
+    {
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        held_[path] = file;
+        return true;
+    }
+    void Release(const std::wstring& path) override
+    {
+        auto held = held_.find(path);
+        if (held == held_.end()) return;
+        CloseHandle(held->second);
+        held_.erase(held);
+    }
+
+private:
+    std::map<std::wstring, HANDLE> held_;
+};
+
+// Two of the user's files stand where the payload goes, and an obstacle
+// keeps both from being written. murm.chm: Yes, Retry while blocked (asked
+// again), Retry once free: replaced. Base2.vdb: Yes, Cancel: skipped, kept
+// as it was, not logged, so the uninstaller leaves it alone too.
+void OverwriteBlockedFiles(Obstacle& obstacle)
+{
+    Installation run(WorkRoot() + L"\\" + UniqueName(L"blocked"));
+    const std::wstring help = run.folder + L"\\murm.chm";
+    const std::wstring base = run.folder + L"\\Base2.vdb";
+    const std::wstring notes = run.folder + L"\\notes.txt";
+    ASSERT_TRUE(CreateDirectoryW(run.folder.c_str(), nullptr));
+    ASSERT_TRUE(WriteText(help, "the user's old help"));
+    ASSERT_TRUE(WriteText(base, "the user's own data base"));
+    ASSERT_TRUE(WriteText(notes, "the user's notes"));
+    if (!obstacle.Block(help) || !obstacle.Block(base))
+        GTEST_SKIP() << "cannot keep a file from being written here";
+
+    ASSERT_TRUE(StartCopying(run, WalkToGroupPage(run)));
+    ASSERT_NO_FATAL_FAILURE(AnswerOverwrite(run.setup, L"murm.chm", IDYES));
+    ASSERT_NO_FATAL_FAILURE(AnswerRetryBox(run.setup, help, IDRETRY));
+    ASSERT_NO_FATAL_FAILURE(AnswerRetryBox(run.setup, help, IDRETRY, [&] { obstacle.Release(help); }));
+    // The next question is the next file's: the retry went through.
+    ASSERT_NO_FATAL_FAILURE(AnswerOverwrite(run.setup, L"Base2.vdb", IDYES));
+    ASSERT_NO_FATAL_FAILURE(AnswerRetryBox(run.setup, base, IDCANCEL));
+    std::vector<std::wstring> boxes = FinishWizard(run.setup);
+    EXPECT_TRUE(boxes.empty()) << "more messages:" << Listed(boxes);
+
+    obstacle.Release(base);
+    ExpectInstalled(run.folder, {L"Base2.vdb"});
+    EXPECT_EQ(ReadText(base), "the user's own data base");
+    EXPECT_EQ(ReadText(notes), "the user's notes");
+    std::vector<LogLine> log = ReadLog(run.folder);
+    EXPECT_EQ(LogValue(log, L"Files", FileKey(L"murm.chm")), help);
+    EXPECT_FALSE(LogHas(log, L"Files", FileKey(L"Base2.vdb"))) << "the user's file is logged";
+
+    EXPECT_EQ(Uninstall(run), run.folder + FOLDER_NOT_EMPTY + L"\r\n");
+    EXPECT_EQ(ReadText(base), "the user's own data base");
+    EXPECT_EQ(ReadText(notes), "the user's notes");
+    for (const std::wstring& name : PayloadNames()) {
+        if (name == L"Base2.vdb") continue;
+        EXPECT_FALSE(Exists(run.folder + L"\\" + name)) << ui::Narrow(name);
+    }
+}
+
+}  // namespace
+
+TEST(Faults, AReadOnlyFileIsAskedForAgainUntilWritableOrSkipped)
+{
+    ReadOnlyAttribute readOnly;
+    OverwriteBlockedFiles(readOnly);
+}
+
+TEST(Faults, AFileHeldOpenIsAskedForAgainUntilReleasedOrSkipped)
+{
+    OpenWithoutSharing holder;
+    OverwriteBlockedFiles(holder);
+}
+
+// The destination page made sure of the folder; it may still be gone when
+// the copying starts. The copying page makes it again rather than writing
+// nowhere, and certainly nowhere else.
+TEST(Faults, AnInstallationFolderRemovedBeforeCopyingIsMadeAgain)
+{
+    Installation run(WorkRoot() + L"\\" + UniqueName(L"removed"));
+    HWND groupPage = WalkToGroupPage(run);
+    ASSERT_TRUE(groupPage);
+    ASSERT_TRUE(Exists(run.folder)) << "the destination page did not make the folder";
+    RemoveTree(run.folder);
+    ASSERT_FALSE(Exists(run.folder));
+
+    ASSERT_TRUE(StartCopying(run, groupPage));
+    std::vector<std::wstring> boxes = FinishWizard(run.setup);
+    EXPECT_TRUE(boxes.empty()) << "messages:" << Listed(boxes);
+
+    ASSERT_TRUE(Exists(run.folder)) << "the installation folder was not made again";
+    ExpectInstalled(run.folder);
+    std::vector<LogLine> log = ReadLog(run.folder);
+    EXPECT_EQ(LogValue(log, L"Files", L"Dir"), run.folder);
+    EXPECT_TRUE(LogHas(log, L"RegUninst", L"SubKey"));
+    // Nothing went to the current directory or beside the folder.
+    for (const std::wstring& name : PayloadNames()) {
+        EXPECT_FALSE(Exists(run.startFolder + L"\\" + name)) << ui::Narrow(name);
+        EXPECT_FALSE(Exists(WorkRoot() + L"\\" + name)) << ui::Narrow(name);
+    }
+    EXPECT_FALSE(Exists(run.startFolder + L"\\setup.log"));
+    EXPECT_FALSE(Exists(WorkRoot() + L"\\setup.log"));
+
+    EXPECT_EQ(Uninstall(run), L"");
+    EXPECT_FALSE(Exists(run.folder));
+}
+
+// The disk has room for the first file and setup.log but not the second,
+// murm.chm: asked, Retry while the disk is still full asks again, Cancel
+// skips it and leaves no damaged copy. The last file, uninst.exe, does not
+// fit either; the user makes room and Retry writes it.
+TEST(Faults, ADiskThatFillsUpIsReportedFileByFileAndNeverCalledASuccess)
+{
+    const std::wstring disk = WorkRoot() + L"\\small-disk";
+    ULARGE_INTEGER available, total, unused;
+    DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, clusters = 0;
+    if (!GetDiskFreeSpaceExW((disk + L"\\").c_str(), &available, &total, &unused) ||
+        total.QuadPart > 16u << 20 ||
+        !GetDiskFreeSpaceW((disk + L"\\").c_str(), &sectorsPerCluster, &bytesPerSector,
+                           &freeClusters, &clusters))
+        GTEST_SKIP() << "no small file system at " << ui::Narrow(disk)
+                     << ": faults-work.sh could not mount one";
+    const unsigned long long cluster = (unsigned long long)sectorsPerCluster * bytesPerSector;
+    auto clustersOf = [&](const std::wstring& name) {
+        return (PackageFile(name).size() + cluster - 1) / cluster;
+    };
+    const unsigned long long room =
+        (clustersOf(L"MurmList.exe") + 1 + clustersOf(L"murm.chm") / 2) * cluster;
+    // What is left after murm.chm is skipped does not hold the rest either.
+    ASSERT_LT(clustersOf(L"murm.chm") / 2,
+              clustersOf(L"settings.ini") + clustersOf(L"Base2.vdb") + clustersOf(L"uninst.exe"));
+
+    // Other data fill the disk up to that room.
+    const std::wstring filler = disk + L"\\" + UniqueName(L"other-data");
+    Finally removeFiller{[&] { DeleteFileW(filler.c_str()); }};
+    ASSERT_GT(available.QuadPart, room);
+    ASSERT_TRUE(WriteText(filler, std::string(available.QuadPart - room, 'x')));
+    ASSERT_TRUE(GetDiskFreeSpaceExW((disk + L"\\").c_str(), &available, &total, &unused));
+    ASSERT_EQ(available.QuadPart, room);
+
+    Installation run(disk + L"\\" + UniqueName(L"inst"));
+    ASSERT_TRUE(StartCopying(run, WalkToGroupPage(run)));
+    const std::wstring help = run.folder + L"\\murm.chm";
+    ASSERT_NO_FATAL_FAILURE(AnswerRetryBox(run.setup, help, IDRETRY));
+    ASSERT_NO_FATAL_FAILURE(AnswerRetryBox(run.setup, help, IDCANCEL));
+    ASSERT_NO_FATAL_FAILURE(AnswerRetryBox(run.setup, run.folder + L"\\uninst.exe", IDRETRY,
+                                           [&] { ASSERT_TRUE(DeleteFileW(filler.c_str())); }));
+    std::vector<std::wstring> boxes = FinishWizard(run.setup);
+    EXPECT_TRUE(boxes.empty()) << "more messages:" << Listed(boxes);
+
+    ExpectInstalled(run.folder, {L"murm.chm"});
+    EXPECT_FALSE(Exists(help)) << "a damaged murm.chm was left";
+    std::vector<LogLine> log = ReadLog(run.folder);
+    EXPECT_EQ(LogValue(log, L"Files", FileKey(L"uninst.exe")), run.folder + L"\\uninst.exe");
+
+    EXPECT_EQ(Uninstall(run), L"");
+    EXPECT_FALSE(Exists(run.folder));
+}
+
+// Something of the user's named setup.log stands in the folder. Setup says
+// so when it first needs the log; Cancel goes on without it and harms
+// nothing of the user's.
+TEST(Faults, ASetupLogThatCannotBeWrittenIsReportedAndTheInstallationGoesOn)
+{
+    Installation run(WorkRoot() + L"\\" + UniqueName(L"nolog"));
+    const std::wstring log = run.folder + L"\\setup.log";
+    const std::wstring kept = log + L"\\kept.txt";
+    ASSERT_TRUE(CreateDirectoryW(run.folder.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(log.c_str(), nullptr));
+    ASSERT_TRUE(WriteText(kept, "the user's own file"));
+
+    ASSERT_TRUE(StartCopying(run, WalkToGroupPage(run)));
+    ASSERT_NO_FATAL_FAILURE(AnswerRetryBox(run.setup, log, IDCANCEL));
+    std::vector<std::wstring> boxes = FinishWizard(run.setup);
+    EXPECT_TRUE(boxes.empty()) << "asked again after Cancel:" << Listed(boxes);
+
+    ExpectInstalled(run.folder);
+    EXPECT_EQ(ReadText(kept), "the user's own file");
+    // With nothing recorded the uninstaller has nothing to undo (the user
+    // was told so); it must still leave the user's things alone.
+    RunUninstaller(run.folder, WorkRoot() + L"\\" + UniqueName(L"report") + L".txt", nullptr);
+    EXPECT_EQ(ReadText(kept), "the user's own file");
+}
+
+// The same, but the user moves the obstacle away and answers Retry: the
+// log is then complete, and the uninstaller removes everything.
+TEST(Faults, ASetupLogWrittenOnRetryRecordsTheWholeInstallation)
+{
+    Installation run(WorkRoot() + L"\\" + UniqueName(L"latelog"));
+    const std::wstring log = run.folder + L"\\setup.log";
+    ASSERT_TRUE(CreateDirectoryW(run.folder.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(log.c_str(), nullptr));
+
+    ASSERT_TRUE(StartCopying(run, WalkToGroupPage(run)));
+    ASSERT_NO_FATAL_FAILURE(AnswerRetryBox(run.setup, log, IDRETRY));
+    ASSERT_NO_FATAL_FAILURE(AnswerRetryBox(run.setup, log, IDRETRY, [&] { RemoveTree(log); }));
+    std::vector<std::wstring> boxes = FinishWizard(run.setup);
+    EXPECT_TRUE(boxes.empty()) << "more messages:" << Listed(boxes);
+
+    ExpectInstalled(run.folder);
+    std::vector<LogLine> lines = ReadLog(run.folder);
+    EXPECT_EQ(LogValue(lines, L"Common", L"ProgramName"), L"Murmelist");
+    EXPECT_EQ(LogValue(lines, L"Files", L"Dir"), run.folder);
+    for (const std::wstring& name : PayloadNames())
+        EXPECT_EQ(LogValue(lines, L"Files", FileKey(name)), run.folder + L"\\" + name);
+    EXPECT_EQ(Uninstall(run), L"");
+    EXPECT_FALSE(Exists(run.folder));
+}
+
+// The user's Programs folder points nowhere: the group page lists nothing,
+// and the installation goes on without a program group, making none in
+// some other place.
+TEST(Faults, WithoutAProgramsFolderTheInstallationGoesOnWithoutAGroup)
+{
+    const wchar_t USER_FOLDERS[] =
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    const wchar_t FOLDERS[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+    struct Saved {
+        const wchar_t* key;
+        DWORD type;
+        std::vector<BYTE> data;
+        bool found;
+    } saved[] = {{USER_FOLDERS, 0, {}, false}, {FOLDERS, 0, {}, false}};
+    for (Saved& value : saved) {
+        DWORD size = 0;
+        if (RegGetValueW(HKEY_CURRENT_USER, value.key, L"Programs", RRF_RT_ANY | RRF_NOEXPAND,
+                         &value.type, nullptr, &size) != ERROR_SUCCESS)
+            continue;
+        value.data.resize(size);
+        value.found = RegGetValueW(HKEY_CURRENT_USER, value.key, L"Programs",
+                                   RRF_RT_ANY | RRF_NOEXPAND, &value.type, value.data.data(),
+                                   &size) == ERROR_SUCCESS;
+    }
+    ASSERT_TRUE(saved[0].found) << "no Programs entry among the user's shell folders";
+    Finally restore{[&] {
+        for (const Saved& value : saved)
+            if (value.found)
+                RegSetKeyValueW(HKEY_CURRENT_USER, value.key, L"Programs", value.type,
+                                value.data.data(), (DWORD)value.data.size());
+    }};
+
+    Installation run(WorkRoot() + L"\\" + UniqueName(L"noprograms"));
+    const std::wstring missing = WorkRoot() + L"\\" + UniqueName(L"gone") + L"\\Programs";
+    ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, USER_FOLDERS, L"Programs", REG_EXPAND_SZ,
+                              missing.c_str(), (DWORD)((missing.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+    ASSERT_EQ(ProgramsFolder(), L"") << "the shell still finds a Programs folder";
+
+    HWND groupPage = WalkToGroupPage(run);
+    ASSERT_TRUE(groupPage);
+    EXPECT_EQ(ui::ListItems(groupPage, IDC_GROUP_LIST), std::vector<std::wstring>());
+    ASSERT_TRUE(StartCopying(run, groupPage));
+    std::vector<std::wstring> boxes = FinishWizard(run.setup);
+    EXPECT_TRUE(boxes.empty()) << "messages:" << Listed(boxes);
+
+    ExpectInstalled(run.folder);
+    std::vector<LogLine> log = ReadLog(run.folder);
+    EXPECT_EQ(LogValue(log, L"Links", L"n"), L"0");
+    EXPECT_EQ(LogValue(log, L"Links", L"Dir"), L"");
+    EXPECT_FALSE(LogHas(log, L"Links", L"Link1"));
+    EXPECT_FALSE(Exists(missing)) << "setup made the missing Programs folder";
+    // An empty Programs path joined with the group would name a folder at a
+    // drive's root or in the current directory.
+    for (const std::wstring& place : {std::wstring(L"C:"), std::wstring(L"Z:"), run.startFolder})
+        EXPECT_FALSE(Exists(place + L"\\" + run.group)) << ui::Narrow(place);
+
+    restore.run();
+    EXPECT_EQ(Uninstall(run), L"");
+    EXPECT_FALSE(Exists(run.folder));
+}
+
+// The destination page refuses a folder in which the longest joined path
+// (the folder, a backslash and the longest payload name or "setup.log")
+// would pass 259 characters, before anything is made. A folder that just
+// fits holds the whole installation: every file, the log, the shortcuts
+// and the uninstaller's work.
+TEST(LongFolder, AFolderTooLongIsRefusedAndOneThatJustFitsHoldsTheInstallation)
+{
+    size_t longest = std::wstring(L"setup.log").size();
+    for (const std::wstring& name : PayloadNames()) longest = std::max(longest, name.size());
+    const size_t fits = MAX_PATH - 1 - 1 - longest;
+    const std::wstring base = WorkRoot() + L"\\" + UniqueName(L"long") + L"-";
+    auto folderOf = [&](size_t length) { return base + std::wstring(length - base.size(), L'a'); };
+
+    Installation run(folderOf(fits));
+    HWND destination = WalkToDestination(run.setup, StartSetup(&run.setup, {}, run.startFolder));
+    ASSERT_TRUE(destination);
+    const std::wstring tooLong = folderOf(250);
+    ASSERT_TRUE(ui::SetControlText(destination, IDC_DEST_DIR, tooLong));
+    ASSERT_TRUE(ui::Click(destination, IDC_NEXT));
+    ui::MessageBoxInfo box;
+    ASSERT_TRUE(ui::WaitForMessageBox(run.setup.id, &box)) << "a folder of 250 characters was taken";
+    EXPECT_EQ(box.caption, ERROR_CAPTION);
+    EXPECT_EQ(box.text, PATH_TOO_LONG + tooLong);
+    EXPECT_EQ(box.buttons, std::vector<int>{IDOK});
+    EXPECT_EQ(box.owner, destination);
+    ASSERT_TRUE(ui::Answer(box.window, IDOK));
+    EXPECT_EQ(ui::FindPage(run.setup.id, DESTINATION), destination) << "the page did not stay";
+    EXPECT_FALSE(Exists(tooLong)) << "the refused folder was made";
+
+    HWND groupPage = WalkToGroup(run.setup, destination, run.folder);
+    ASSERT_TRUE(groupPage) << "a folder of " << fits << " characters was refused";
+    ASSERT_TRUE(StartCopying(run, groupPage));
+    std::vector<std::wstring> boxes = FinishWizard(run.setup);
+    EXPECT_TRUE(boxes.empty()) << "messages:" << Listed(boxes);
+    ExpectInstalled(run.folder);
+    std::vector<LogLine> log = ReadLog(run.folder);
+    for (const std::wstring& name : PayloadNames())
+        EXPECT_EQ(LogValue(log, L"Files", FileKey(name)), run.folder + L"\\" + name);
+    EXPECT_EQ(LogValue(log, L"Links", L"n"), L"2");
+    EXPECT_EQ(Uninstall(run), L"");
+    EXPECT_FALSE(Exists(run.folder));
+}
