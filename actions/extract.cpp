@@ -7,6 +7,10 @@
 // Message texts hold a text, a folder and a name of up to 259 characters
 // each, well inside wsprintfA's 1024-character limit.
 static const int MESSAGE_SIZE = 1024;
+// Large enough that the pieces cost nothing, small enough that even a slow
+// disk writes one well within the few seconds after which the system calls
+// a window that has not looked at its messages "not responding".
+static const DWORD WRITE_PIECE = 32u << 20;
 
 int PathExists(const char* path)
 {
@@ -17,6 +21,7 @@ void AdvanceProgress(HWND page, uint32_t size)
 {
     g_setup.progress = AddProgressShare(g_setup.progress, size, g_setup.payloadTotal);
     SendMessageA(page, MSG_UPDATE_PROGRESS, 0, 0);
+    KeepResponsive();
 }
 
 // The entries that really lie inside the archive, at most the header's
@@ -64,9 +69,18 @@ static bool WriteEntry(const char* path, const char* key, const ArchiveEntry& en
     // Recorded before the data: a file we created is the uninstaller's to
     // remove even if writing it fails.
     LogWrite("Files", key, path);
-    DWORD written = 0;
-    BOOL ok = WriteFile(file, entry.bytes, entry.size, &written, 0);
-    if (ok && written == entry.size) {
+    // Straight from the resource's memory, in pieces, so that between them
+    // the system can see the page is alive during a long copy.
+    uint32_t done = 0;
+    bool ok = true;
+    while (ok && done < entry.size) {
+        DWORD piece = entry.size - done < WRITE_PIECE ? entry.size - done : WRITE_PIECE;
+        DWORD written = 0;
+        ok = WriteFile(file, entry.bytes + done, piece, &written, 0) && written == piece;
+        done += written;
+        KeepResponsive();
+    }
+    if (ok) {
         AdvanceProgress(page, entry.size);
         Sleep(200);
         CloseHandle(file);

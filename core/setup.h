@@ -54,6 +54,9 @@ extern const PageEntry PageTable[PAGE_COUNT];
 int RunWizard(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show);
 void LoadSetupStrings();
 int ConfirmExit(HWND page);
+// Lets the system see that the UI thread is alive during the long install
+// sequence, without servicing any input: Cancel stays unserviced there.
+void KeepResponsive();
 // The behaviour every page shares: WM_CLOSE asks ConfirmExit, Cancel closes,
 // Back ends with PAGE_BACK. Returns TRUE when it handled the message.
 INT_PTR HandleCommonPageMessage(HWND page, UINT message, WPARAM wParam);

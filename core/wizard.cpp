@@ -87,6 +87,14 @@ int RunWizard(HINSTANCE instance, HINSTANCE, LPSTR, int)
     return 0;
 }
 
+void KeepResponsive()
+{
+    // Looking at the queue is what the system counts as responding; with
+    // PM_NOREMOVE nothing posted (a click, a key) is taken or dispatched.
+    MSG message;
+    PeekMessageA(&message, 0, 0, 0, PM_NOREMOVE);
+}
+
 int ConfirmExit(HWND page)
 {
     return ShowMessage(page, TEXT_EXIT_QUESTION, TEXT_EXIT_CAPTION, MB_YESNO) == IDYES;
