@@ -135,3 +135,32 @@ TEST(Packages, SharesOfALargePayloadAreExactDespite32BitOverflow)
     EXPECT_EQ(InstalledFile(run.folder, L"big2.bin"), FillBytes(5000000));
     EXPECT_EQ(InstalledFile(run.folder, L"tiny.bin"), FillBytes(1));
 }
+
+TEST(Packages, ALongCopyIsNeverTakenForAHungWindowNorCancelled)
+{
+    std::wstring folder = TestRoot() + L"\\" + UniqueName(L"many");
+    std::wstring group = UniqueName(L"Pkg");
+    Leftovers leftovers;
+    leftovers.paths = {folder, SpecialFolder(CSIDL_PROGRAMS) + L"\\" + group};
+    ui::Process setup;
+    HWND page = WalkToGroup(setup, WalkToDestination(setup, StartSetup(&setup, {}, L"", Variant(L"many"))),
+                            folder);
+    ASSERT_TRUE(page);
+    ASSERT_TRUE(ui::SetControlText(page, IDC_GROUP_NAME, group));
+    ASSERT_TRUE(ui::Click(page, IDC_NEXT));
+    HWND copying = ui::WaitForPage(setup.id, COPYING);
+    ASSERT_TRUE(copying);
+    // The system's own test: a window whose thread has not looked at its
+    // messages for five seconds is hung. Past that mark the copy still has
+    // five seconds to go.
+    Sleep(6500);
+    EXPECT_FALSE(IsHungAppWindow(copying));
+    // A Cancel clicked mid-copy is not serviced: no exit question, and the
+    // installation runs to its end.
+    ui::Click(copying, IDC_CANCEL);
+    HWND finish = ui::WaitForPage(setup.id, FINISH, INSTALL_MS);
+    ASSERT_TRUE(finish);
+    EXPECT_FALSE(ui::FindMessageBox(setup.id));
+    CloseFinish(setup, finish, {}, false);
+    EXPECT_EQ(InstalledFile(folder, L"file60.dat"), FillBytes(10));
+}
