@@ -28,8 +28,12 @@
 namespace fs = std::filesystem;
 
 // Largest payload total the setup is known to install; the builder refuses
-// more. Above 32 bits nothing can be described by the archive anyway.
-const uint64_t MAX_PAYLOAD_TOTAL = 0xFFFFFFFF;
+// more. The payload is part of the 32-bit setup's image, which must fit in
+// one piece below the system DLLs: under Wine an image of 1950 MiB of
+// payload loads and installs, one of 2000 MiB no longer starts (marking the
+// executable large-address aware does not help: the room lies below 2 GiB).
+// The margin covers the entries' headers and the program itself.
+const uint64_t MAX_PAYLOAD_TOTAL = 1900ull * 1024 * 1024;
 const uint64_t UINT32_LIMIT = 0xFFFFFFFF;
 // Period of the bytes of a "fill" entry: prime, so that a block copied to
 // the wrong place of a large file shows.

@@ -299,7 +299,8 @@ TEST_F(Builder, RefusesBadPackagesNamingTheItem)
          }},
         {"total over 32 bits", "fill 3000000000 a.bin\nfill 3000000000 b.bin\n",
          {"total 6000000000"}},
-        {"archive over 32 bits", "fill 4294967295 a.bin\n", {"archive would be 4294967567"}},
+        {"total over what the setup can load", "fill 1992294401 a.bin\n",
+         {"1992294401", "more than the 1992294400 bytes"}},
         {"count with total 0", "file e1\nfile e2\n", {"total is 0 bytes with 2 files"},
          [&](const fs::path& folder) {
              empty("e1")(folder);

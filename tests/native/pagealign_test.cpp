@@ -1,0 +1,238 @@
+// The resource-section aligner against hand-made PE images: the section
+// lands on a page boundary of the file, every section keeps its bytes and
+// its address, the file keeps no gap, and images it must not touch are
+// left as they were.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+typedef std::vector<uint8_t> Bytes;
+
+const uint32_t PE_AT = 0x40;
+const uint32_t OPTIONAL_AT = PE_AT + 4 + 20;
+const uint32_t TABLE_AT = OPTIONAL_AT + 224;
+
+struct SectionLayout {
+    const char* name;
+    uint32_t virtualAddress;
+    uint32_t virtualSize;
+    uint32_t rawSize;
+};
+
+void Put16(Bytes& b, uint32_t at, uint32_t v)
+{
+    b[at] = (uint8_t)v;
+    b[at + 1] = (uint8_t)(v >> 8);
+}
+
+void Put32(Bytes& b, uint32_t at, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        b[at + i] = (uint8_t)(v >> (8 * i));
+}
+
+uint32_t Get32(const Bytes& b, uint32_t at)
+{
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | ((uint32_t)b[at + 3] << 24);
+}
+
+// A PE32 image as MinGW's linker lays it out: 512-byte file alignment, page
+// section alignment, sections back to back in the file. Section i's bytes
+// are all 0x11 * (i + 1); the last section named ".rsrc" holds the resource
+// directory. overlay is appended behind the sections.
+Bytes MakeImage(const std::vector<SectionLayout>& sections, uint32_t sizeOfHeaders,
+                bool signedImage = false, const std::string& overlay = "")
+{
+    Bytes b(sizeOfHeaders, 0);
+    b[0] = 'M';
+    b[1] = 'Z';
+    Put32(b, 0x3C, PE_AT);
+    std::memcpy(&b[PE_AT], "PE\0\0", 4);
+    Put16(b, PE_AT + 4, 0x14C);
+    Put16(b, PE_AT + 6, (uint32_t)sections.size());
+    Put16(b, PE_AT + 20, 224);
+    Put16(b, OPTIONAL_AT, 0x10B);
+    Put32(b, OPTIONAL_AT + 32, 0x1000);
+    Put32(b, OPTIONAL_AT + 36, 0x200);
+    Put32(b, OPTIONAL_AT + 60, sizeOfHeaders);
+    Put32(b, OPTIONAL_AT + 92, 16);
+    uint32_t raw = sizeOfHeaders;
+    for (size_t i = 0; i < sections.size(); ++i) {
+        const SectionLayout& s = sections[i];
+        uint32_t at = TABLE_AT + 40 * (uint32_t)i;
+        std::memcpy(&b[at], s.name, std::strlen(s.name));
+        Put32(b, at + 8, s.virtualSize);
+        Put32(b, at + 12, s.virtualAddress);
+        Put32(b, at + 16, s.rawSize);
+        Put32(b, at + 20, raw);
+        Put32(b, at + 36, 0x40000040);
+        if (std::string(s.name) == ".rsrc") {
+            Put32(b, OPTIONAL_AT + 96 + 8 * 2, s.virtualAddress);
+            Put32(b, OPTIONAL_AT + 96 + 8 * 2 + 4, s.virtualSize);
+        }
+        b.resize(b.size() + s.rawSize, (uint8_t)(0x11 * (i + 1)));
+        raw += s.rawSize;
+    }
+    if (signedImage) {
+        Put32(b, OPTIONAL_AT + 96 + 8 * 4, raw);
+        Put32(b, OPTIONAL_AT + 96 + 8 * 4 + 4, 8);
+    }
+    b.insert(b.end(), overlay.begin(), overlay.end());
+    return b;
+}
+
+struct Section {
+    uint32_t virtualAddress, virtualSize, rawSize, rawPointer;
+};
+
+Section Read(const Bytes& b, int i)
+{
+    uint32_t at = TABLE_AT + 40 * i;
+    return {Get32(b, at + 12), Get32(b, at + 8), Get32(b, at + 16), Get32(b, at + 20)};
+}
+
+class PageAlign : public ::testing::Test {
+protected:
+    std::string path_;
+
+    void SetUp() override
+    {
+        char name[] = "/tmp/pagealign-XXXXXX";
+        int fd = mkstemp(name);
+        ASSERT_GE(fd, 0);
+        close(fd);
+        path_ = name;
+    }
+    void TearDown() override { std::remove(path_.c_str()); }
+
+    // Runs the tool on image; returns its exit code and the file after it.
+    int Run(const Bytes& image, Bytes* after)
+    {
+        std::ofstream(path_, std::ios::binary)
+            .write((const char*)image.data(), (std::streamsize)image.size());
+        std::string tool = PKGBUILD;
+        tool = tool.substr(0, tool.rfind('/') + 1) + "pagealign";
+        int status = std::system((tool + " " + path_ + " 2>/dev/null").c_str());
+        std::ifstream in(path_, std::ios::binary);
+        after->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+};
+
+// What must hold of every image the tool rewrote: the resource section on a
+// page boundary, addresses unchanged, each section's bytes intact and the
+// file without a gap, padding zero.
+void ExpectAligned(const Bytes& before, const Bytes& after, int count, int resource)
+{
+    EXPECT_EQ(Read(after, resource).rawPointer % 4096, 0u);
+    uint32_t end = Get32(after, OPTIONAL_AT + 60);
+    for (int i = 0; i < count; ++i) {
+        Section old = Read(before, i), now = Read(after, i);
+        EXPECT_EQ(now.virtualAddress, old.virtualAddress) << "section " << i;
+        EXPECT_EQ(now.virtualSize, old.virtualSize) << "section " << i;
+        EXPECT_EQ(now.rawPointer, end) << "a gap before section " << i;
+        ASSERT_GE(now.rawSize, old.rawSize);
+        EXPECT_LE(now.rawSize, (old.virtualSize + 4095) / 4096 * 4096) << "section " << i;
+        ASSERT_LE(now.rawPointer + now.rawSize, after.size());
+        EXPECT_TRUE(std::equal(before.begin() + old.rawPointer,
+                               before.begin() + old.rawPointer + old.rawSize,
+                               after.begin() + now.rawPointer))
+            << "section " << i << " lost its bytes";
+        for (uint32_t k = now.rawPointer + old.rawSize; k < now.rawPointer + now.rawSize; ++k)
+            ASSERT_EQ(after[k], 0) << "padding of section " << i;
+        end = now.rawPointer + now.rawSize;
+    }
+}
+
+TEST_F(PageAlign, MovesTheResourceSectionToAPageBoundary)
+{
+    // .idata, right before .rsrc, fills its page; .text has room behind
+    // its data. .reloc follows .rsrc and must move along.
+    Bytes image = MakeImage({{".text", 0x1000, 0x2780, 0x2800},
+                             {".idata", 0x4000, 0xE80, 0x1000},
+                             {".rsrc", 0x5000, 0x5100, 0x5200},
+                             {".reloc", 0xB000, 0x100, 0x200}},
+                            0x400, false, "OVERLAY");
+    Bytes after;
+    ASSERT_EQ(Run(image, &after), 0);
+    ExpectAligned(image, after, 4, 2);
+    EXPECT_EQ(Get32(after, OPTIONAL_AT + 60), 0x400u) << "the sections had room enough";
+    EXPECT_EQ(std::string(after.end() - 7, after.end()), "OVERLAY");
+    EXPECT_EQ(after.size() % 512, image.size() % 512);
+}
+
+TEST_F(PageAlign, PadsTheHeadersWhenNoSectionHasRoom)
+{
+    // .text fills its page to the end, so only the headers can grow.
+    Bytes image = MakeImage({{".text", 0x1000, 0x1000, 0x1000}, {".rsrc", 0x2000, 0x300, 0x400}},
+                            0x400);
+    Bytes after;
+    ASSERT_EQ(Run(image, &after), 0);
+    ExpectAligned(image, after, 2, 1);
+    EXPECT_EQ(Get32(after, OPTIONAL_AT + 60), 0x1000u);
+}
+
+TEST_F(PageAlign, LeavesAlignedAndUntouchableImagesAlone)
+{
+    Bytes after;
+    Bytes aligned = MakeImage({{".text", 0x1000, 0xA00, 0xC00}, {".rsrc", 0x2000, 0x300, 0x400}},
+                              0x400);
+    EXPECT_EQ(Run(aligned, &after), 0);
+    EXPECT_EQ(after, aligned) << "already on a page boundary";
+
+    Bytes misaligned = MakeImage({{".text", 0x1000, 0x200, 0x200}, {".rsrc", 0x2000, 0x300, 0x400}},
+                                 0x400);
+    Bytes signedImage = MakeImage({{".text", 0x1000, 0x200, 0x200}, {".rsrc", 0x2000, 0x300, 0x400}},
+                                  0x400, true, "SIGNATURE");
+    EXPECT_EQ(Run(signedImage, &after), 1) << "moving data would break the signature";
+    EXPECT_EQ(after, signedImage);
+
+    Bytes symbols = misaligned;
+    Put32(symbols, PE_AT + 4 + 8, 0x600);
+    EXPECT_EQ(Run(symbols, &after), 1) << "a symbol table holds file offsets";
+    EXPECT_EQ(after, symbols);
+
+    Bytes truncated(misaligned.begin(), misaligned.begin() + 0x500);
+    EXPECT_EQ(Run(truncated, &after), 1) << "section data outside the file";
+    EXPECT_EQ(after, truncated);
+
+    Bytes text(misaligned.size(), 'x');
+    EXPECT_EQ(Run(text, &after), 1);
+    EXPECT_EQ(after, text);
+}
+
+TEST_F(PageAlign, RecomputesAChecksumTheLinkerSet)
+{
+    Bytes image = MakeImage({{".text", 0x1000, 0x200, 0x200}, {".rsrc", 0x2000, 0x300, 0x400}},
+                            0x400);
+    Bytes unset;
+    ASSERT_EQ(Run(image, &unset), 0);
+    EXPECT_EQ(Get32(unset, OPTIONAL_AT + 64), 0u) << "no checksum is made up";
+
+    Put32(image, OPTIONAL_AT + 64, 1);
+    Bytes after;
+    ASSERT_EQ(Run(image, &after), 0);
+    // The PE checksum: 16-bit one's-complement sum of the file with the
+    // checksum field taken as zero, plus the file's length.
+    uint32_t sum = 0;
+    for (size_t i = 0; i + 1 < after.size(); i += 2) {
+        if (i == OPTIONAL_AT + 64 || i == OPTIONAL_AT + 66)
+            continue;
+        sum += after[i] | (after[i + 1] << 8);
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    EXPECT_EQ(Get32(after, OPTIONAL_AT + 64), sum + (uint32_t)after.size());
+}
+
+}  // namespace

@@ -1,0 +1,279 @@
+// bench BUILD_DIR [RUNS [SMALL_RUNS]]
+//
+// The benchmark that `make bench` runs under Wine: measures setup.exe and
+// its variants against their yardsticks, each figure the median of RUNS
+// runs (default 5; the 2000-file package, whose pauses alone last 400 s a
+// run, SMALL_RUNS, default 3; 0 leaves it out), with the minimum and maximum, and prints one
+// table. BUILD_DIR is the cross build tree as Wine sees it (Z:\...).
+//
+// Exit code 0 when every measurement ran, whether or not it met its
+// target; 1 when something could not be measured.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "bench_run.h"
+#include "tests/driver/uidriver.h"
+
+namespace {
+
+const int FIRST_PAGE_TIMEOUT_MS = 30000;
+const wchar_t INSTALL_FOLDER[] = L"C:\\bench-install";
+
+struct Stats {
+    double median = 0, min = 0, max = 0;
+};
+
+Stats Summarise(std::vector<double> values)
+{
+    Stats s;
+    if (values.empty())
+        return s;
+    std::sort(values.begin(), values.end());
+    size_t n = values.size();
+    s.median = n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+    s.min = values.front();
+    s.max = values.back();
+    return s;
+}
+
+std::string Format(const Stats& s, const char* unit = "")
+{
+    char text[96];
+    std::snprintf(text, sizeof text, "%.1f%s [%.1f .. %.1f]", s.median, unit, s.min, s.max);
+    return text;
+}
+
+void Row(const std::string& figure, const std::string& setup, const std::string& reference,
+         const std::string& ratio, const std::string& target)
+{
+    std::printf("%-44s %-30s %-40s %-6s %s\n", figure.c_str(), setup.c_str(), reference.c_str(),
+                ratio.c_str(), target.c_str());
+}
+
+std::string Ratio(double a, double b)
+{
+    char text[32];
+    if (b <= 0)
+        return "-";
+    std::snprintf(text, sizeof text, "%.2f", a / b);
+    return text;
+}
+
+std::string Verdict(bool met, const char* target)
+{
+    return std::string(met ? "met " : "MISSED ") + target;
+}
+
+bool g_failed = false;
+
+void Fail(const std::wstring& what)
+{
+    std::fprintf(stderr, "bench: %s\n", ui::Narrow(what).c_str());
+    g_failed = true;
+}
+
+struct Package {
+    const char* label;
+    std::wstring setup;
+    std::wstring reference;
+    int runs;
+    int timeoutMs;
+    std::vector<double> setupNet, referenceMs, setupPeak, referencePeak;
+    std::vector<double> beforeCopy, extract, afterCopy;
+    bool hung = false;
+    double firstHungMs = -1;
+    int lastProgress = -1;
+    size_t progressAnswers = 0;
+    uint32_t files = 0;
+};
+
+Package MakePackage(const char* label, const std::wstring& setup, const std::wstring& reference,
+                    int runs, int timeoutMs)
+{
+    Package p;
+    p.label = label;
+    p.setup = setup;
+    p.reference = reference;
+    p.runs = runs;
+    p.timeoutMs = timeoutMs;
+    return p;
+}
+
+void MeasurePackage(Package* p)
+{
+    std::fprintf(stderr, "bench: installing %s, %d runs\n", p->label, p->runs);
+    for (int run = 0; run < p->runs; ++run) {
+        bench::InstallFigures install;
+        std::wstring error;
+        if (!bench::RunInstall(p->setup, INSTALL_FOLDER, p->timeoutMs, &install, &error)) {
+            Fail(error);
+            return;
+        }
+        if (run == 0 && !bench::CheckInstalled(p->setup, INSTALL_FOLDER, false, &error))
+            Fail(error);
+        p->files = install.files;
+        p->setupNet.push_back(install.netMs);
+        p->beforeCopy.push_back(install.beforeCopyMs);
+        p->extract.push_back(install.extractMs);
+        p->afterCopy.push_back(install.afterCopyMs);
+        p->setupPeak.push_back(install.peakPrivate / 1024.0);
+        if (install.everHung && !p->hung) {
+            p->hung = true;
+            p->firstHungMs = install.firstHungMs;
+        }
+        p->progressAnswers += install.progress.size();
+        if (!install.progress.empty())
+            p->lastProgress = install.progress.back();
+
+        bench::CopyFigures copy;
+        if (!bench::RunCopyReference(p->reference, INSTALL_FOLDER, p->timeoutMs, &copy, &error)) {
+            Fail(error);
+            return;
+        }
+        p->referenceMs.push_back(copy.ms);
+        p->referencePeak.push_back(copy.peakPrivate / 1024.0);
+    }
+    bench::RemoveFolder(INSTALL_FOLDER);
+}
+
+std::string Number(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.0f", value);
+    return text;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: bench BUILD_DIR [RUNS [SMALL_RUNS]]\n");
+        return 2;
+    }
+    std::wstring build = argv[1];
+    int runs = argc > 2 ? _wtoi(argv[2]) : 5;
+    int smallRuns = argc > 3 ? _wtoi(argv[3]) : 3;
+    if (runs < 1)
+        runs = 1;
+    if (smallRuns < 0)
+        smallRuns = 0;
+    std::wstring setup = build + L"\\setup.exe";
+    std::wstring refDialog = build + L"\\bench\\ref_dialog.exe";
+
+    // Executable overhead: what the setup costs beyond what it carries.
+    bench::ImageFacts facts, refFacts;
+    std::wstring error;
+    if (!bench::ReadImage(setup, &facts, &error) || !bench::ReadImage(refDialog, &refFacts, &error)) {
+        Fail(error);
+        return 1;
+    }
+
+    // Time to the first page, the two programs taking turns; one warm-up
+    // run each fills the file cache.
+    std::fprintf(stderr, "bench: first page, %d runs\n", runs);
+    std::vector<double> setupFirst, refFirst;
+    for (int run = -1; run < runs && !g_failed; ++run) {
+        double a = 0, b = 0;
+        if (!bench::TimeFirstPage(setup, FIRST_PAGE_TIMEOUT_MS, &a, &error) ||
+            !bench::TimeFirstPage(refDialog, FIRST_PAGE_TIMEOUT_MS, &b, &error)) {
+            Fail(error);
+            break;
+        }
+        if (run >= 0) {
+            setupFirst.push_back(a);
+            refFirst.push_back(b);
+        }
+    }
+
+    Package packages[3] = {
+        MakePackage("sample", setup, build + L"\\bench\\ref_copy-sample.exe", runs, 60000),
+        MakePackage("400 MB, 4 files", build + L"\\variants\\setup-bench400.exe",
+                    build + L"\\bench\\ref_copy-bench400.exe", runs, 120000),
+        MakePackage("2000 small files", build + L"\\variants\\setup-bench2000.exe",
+                    build + L"\\bench\\ref_copy-bench2000.exe", smallRuns, 1200000),
+    };
+    for (Package& p : packages)
+        if (!g_failed && p.runs > 0)
+            MeasurePackage(&p);
+    if (g_failed)
+        return 1;
+
+    std::printf("\nMurmelist setup benchmark: median [min .. max] of %d runs (%d for the "
+                "2000-file package)\n\n", runs, smallRuns);
+    Row("figure", "setup", "reference", "ratio", "target");
+    Row("------", "-----", "---------", "-----", "------");
+
+    double overhead = (double)facts.fileSize - facts.payloadTotal - facts.agreementSize;
+    Row("executable overhead, bytes", Number(overhead),
+        Number((double)refFacts.fileSize) + " (ref_dialog.exe)", "-",
+        Verdict(overhead <= 16384, "<= 16384"));
+    std::printf("  setup.exe %llu bytes = overhead + payload %u + agreement %u"
+                " (payload archive resource %u)\n",
+                (unsigned long long)facts.fileSize, facts.payloadTotal, facts.agreementSize,
+                facts.archiveSize);
+    std::printf("  sections in the file:");
+    for (const auto& s : facts.sections)
+        std::printf(" %s %u", s.first.c_str(), s.second);
+    std::printf("\n  imports:");
+    for (const std::string& name : facts.imports)
+        std::printf(" %s", name.c_str());
+    std::printf("\n  resource section at file offset 0x%X: %s\n", facts.resourceFileOffset,
+                facts.resourceFileOffset % 4096 == 0
+                    ? "page-aligned (Wine maps it)"
+                    : "not page-aligned (Wine reads it into private memory)");
+
+    Stats a = Summarise(setupFirst), b = Summarise(refFirst);
+    Row("time to first page, ms", Format(a), Format(b) + " (ref_dialog)", Ratio(a.median, b.median),
+        Verdict(a.median <= 1.10 * b.median, "<= 1.10"));
+
+    for (const Package& p : packages) {
+        if (p.runs == 0) {
+            Row(std::string("install net of pauses, ") + p.label + ", ms", "skipped", "-", "-", "-");
+            continue;
+        }
+        Stats s = Summarise(p.setupNet), r = Summarise(p.referenceMs);
+        bool targeted = &p == &packages[1];
+        Row(std::string("install net of pauses, ") + p.label + ", ms", Format(s), Format(r),
+            Ratio(s.median, r.median),
+            targeted ? Verdict(s.median <= 1.10 * r.median, "<= 1.10") : "-");
+    }
+    for (const Package& p : packages)
+        if (p.runs > 0)
+            std::printf("  %s by the page's title (medians, pauses included): opening %.1f ms,"
+                        " copying step %.1f ms, shortcut step to finish page %.1f ms\n",
+                        p.label, Summarise(p.beforeCopy).median, Summarise(p.extract).median,
+                        Summarise(p.afterCopy).median);
+    std::printf("  pauses subtracted: 200 ms x written files + 2 x 20 ms (%u, %u and %u files)\n",
+                packages[0].files, packages[1].files, packages[2].files);
+
+    Stats sampleMem = Summarise(packages[0].setupPeak), largeMem = Summarise(packages[1].setupPeak);
+    for (int i = 0; i < 2; ++i) {
+        const Package& p = packages[i];
+        Stats s = Summarise(p.setupPeak), r = Summarise(p.referencePeak);
+        Row(std::string("peak private memory, ") + p.label + ", KiB", Format(s), Format(r),
+            Ratio(s.median, r.median), "-");
+    }
+    double growth = largeMem.median - sampleMem.median;
+    Row("  growth sample -> 400 MB, KiB", Number(growth), "-", "-",
+        Verdict(growth <= 1024, "<= 1024"));
+
+    bool hung = false;
+    for (const Package& p : packages) {
+        if (p.hung) {
+            std::printf("not responding during copy: YES, %s, first after %.0f ms\n", p.label,
+                        p.firstHungMs);
+            hung = true;
+        }
+    }
+    if (!hung)
+        std::printf("not responding during copy: no (IsHungAppWindow false at every sample)\n");
+    for (const Package& p : packages)
+        std::printf("progress answered during copy, %s: %zu times%s\n", p.label, p.progressAnswers,
+                    p.lastProgress >= 0 ? (", last " + std::to_string(p.lastProgress)).c_str() : "");
+    return 0;
+}
