@@ -37,6 +37,9 @@ target_link_libraries(setupcode PUBLIC ${SETUP_SYSTEM_LIBS})
 set_source_files_properties(core/crt.cpp PROPERTIES
     COMPILE_OPTIONS -fno-tree-loop-distribute-patterns)
 
+get_filename_component(HOST_TOOLS ${PKGBUILD} DIRECTORY)
+set(PAGEALIGN ${HOST_TOOLS}/pagealign)
+
 # add_setup_executable(TARGET RC DATA_DIR): a setup executable from the
 # resource script RC, whose package data resources (payload.bin, links.bin,
 # strings.bin, name.bin) are the ones in DATA_DIR. The sample package's
@@ -51,6 +54,12 @@ function(add_setup_executable target rc data_dir)
     # libgcc supplies only compiler helpers (64-bit division, stack probes).
     target_link_libraries(${target} PRIVATE setupcode ${SETUP_SYSTEM_LIBS} gcc)
     target_include_directories(${target} PRIVATE ${data_dir} ${CMAKE_SOURCE_DIR}/resources)
+    # Wine maps a section straight from the file only when it starts on a
+    # page of the file; otherwise it reads it into private memory. Only the
+    # resources (the payload) are worth the padding.
+    add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND ${PAGEALIGN} $<TARGET_FILE:${target}> VERBATIM)
+    set_target_properties(${target} PROPERTIES RESOURCES_PAGE_ALIGNED ON)
 endfunction()
 
 # add_setup_variant(NAME PACKAGE_DIR): builds PACKAGE_DIR (a package folder

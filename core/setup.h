@@ -54,6 +54,8 @@ extern const PageEntry PageTable[PAGE_COUNT];
 int RunWizard(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show);
 void LoadSetupStrings();
 int ConfirmExit(HWND page);
+// COMCTL32 from the system folder, once, before its first use.
+void LoadCommonControls();
 // Lets the system see that the UI thread is alive during the long install
 // sequence, without servicing any input: Cancel stays unserviced there.
 void KeepResponsive();

@@ -19,8 +19,15 @@ static void RestrictDllSearch()
 
 // COMCTL32 is no KnownDLL: it is loaded by its full system-folder path, and
 // its initialisation export (ordinal 17) registers the progress bar class.
-static void InitCommonControlsFromSystem()
+// It must be in before anything of the shell's asks for it by name (the
+// folder picker does), so that the copy from the system folder is the one
+// found already loaded.
+void LoadCommonControls()
 {
+    static bool loaded;
+    if (loaded)
+        return;
+    loaded = true;
     char path[PATH_SIZE];
     UINT length = GetSystemDirectoryA(path, PATH_SIZE);
     if (length == 0 || length >= PATH_SIZE || !JoinPath(path, path, "comctl32.dll"))
@@ -69,6 +76,11 @@ static void RunPages()
         // that ended with Back; a missing template is the failure to rule out.
         if (!PageTemplateExists(page.templateId))
             return;
+        // The copying page's progress bar is the first common control the
+        // pages show; loading the library then keeps it out of the first
+        // page's start.
+        if (page.templateId == IDD_COPYING)
+            LoadCommonControls();
         int result = (int)DialogBoxParamA(g_setup.instance, MAKEINTRESOURCEA(page.templateId),
                                           0, page.procedure, 0);
         if (result == PAGE_EXIT)
@@ -81,7 +93,6 @@ int RunWizard(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     RestrictDllSearch();
     g_setup.instance = instance;
-    InitCommonControlsFromSystem();
     LoadSetupStrings();
     RunPages();
     return 0;

@@ -14,6 +14,7 @@ BOOL BrowseForFolder(const char* title, char* pathBuffer, HWND owner)
 {
     if (!pathBuffer)
         return FALSE;
+    LoadCommonControls();
     IMalloc* allocator;
     if (SHGetMalloc(&allocator) != S_OK)
         return FALSE;
