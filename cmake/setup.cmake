@@ -62,6 +62,17 @@ function(add_setup_executable target rc data_dir)
     set_target_properties(${target} PROPERTIES RESOURCES_PAGE_ALIGNED ON)
 endfunction()
 
+# The group link and the six setup strings of the sample package, for
+# generated package.txt files that vary only the payload.
+set(VARIANT_PACKAGE_TAIL "link murmlist.exe | Murmelist
+string murmlist.exe
+string Murmelist
+string murmlist.exe
+string Murmelist
+string murmlist.exe
+string uninst.exe
+")
+
 # add_setup_variant(NAME PACKAGE_DIR): builds PACKAGE_DIR (a package folder
 # with its package.txt) with the host package builder and links
 # variants/setup-NAME.exe around it.
