@@ -143,6 +143,22 @@ static void AppendQuotedArgument(char* commandLine, const char* name, const char
     lstrcatA(commandLine, "\"");
 }
 
+// The handle's value in decimal, whole: a handle is as wide as a pointer.
+static void AppendHandle(char* commandLine, HANDLE handle)
+{
+    char digits[24];
+    int count = 0;
+    UINT_PTR value = (UINT_PTR)handle;
+    do {
+        digits[count++] = (char)('0' + value % 10);
+        value /= 10;
+    } while (value);
+    char* end = commandLine + lstrlenA(commandLine);
+    while (count)
+        *end++ = digits[--count];
+    *end = 0;
+}
+
 // Step 1: hands the work to a copy in the temporary folder. False when the
 // copy cannot be made or started; the caller then works on its own.
 static bool StartCopy(const char* exePath)
@@ -165,7 +181,8 @@ static bool StartCopy(const char* exePath)
     }
 
     char commandLine[4 * MAX_PATH + 128];
-    wsprintfA(commandLine, "\"%s\" /run:%lu", copyPath, (unsigned long)(UINT_PTR)self);
+    wsprintfA(commandLine, "\"%s\" /run:", copyPath);
+    AppendHandle(commandLine, self);
     AppendQuotedArgument(commandLine, "/origin:", exePath);
     if (s_quiet) lstrcatA(commandLine, " /quiet");
     if (s_reportPath[0]) AppendQuotedArgument(commandLine, "/report:", s_reportPath);

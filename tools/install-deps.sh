@@ -1,18 +1,29 @@
 #!/bin/sh
+# install-deps.sh [PROBE_DIR]
 # Installs what the build and the tests need on a Debian 12 machine, and
 # nothing when everything is already there. Run as root.
+#
+# Both cross compilers and the 64-bit Wine always: the shipped setup is
+# 32-bit, and its 64-bit twin runs the tests everywhere. The 32-bit Wine
+# (and the i386 architecture it comes from) only where this machine can run
+# 32-bit programs, as probe-32bit.sh finds out (in PROBE_DIR if given).
 set -e
+here=$(dirname "$0")
 
 need=""
 want_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed" || need="$need $1"; }
 
-arch_missing=0
-dpkg --print-foreign-architectures | grep -qx i386 || arch_missing=1
-
-for p in g++-mingw-w64-i686 wine wine32:i386 xvfb locales cmake make googletest \
-         imagemagick x11-utils fonts-wine clang libclang-rt-14-dev osslsigncode openssl; do
+for p in g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 xvfb locales cmake make \
+         googletest imagemagick x11-utils fonts-wine clang libclang-rt-14-dev osslsigncode \
+         openssl; do
     want_pkg "$p"
 done
+
+arch_missing=0
+if sh "$here/probe-32bit.sh" $1 >/dev/null 2>&1; then
+    dpkg --print-foreign-architectures | grep -qx i386 || arch_missing=1
+    want_pkg wine32:i386
+fi
 
 locale_missing=0
 locale -a 2>/dev/null | grep -qi '^ru_RU\.utf-\?8$' || locale_missing=1

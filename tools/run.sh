@@ -1,5 +1,8 @@
 #!/bin/sh
-# run.sh BUILD
+# run.sh BUILD WINE_ARCH [WHY]
+# Says in one line which build it shows: BUILD is the shipped 32-bit build
+# (WINE_ARCH win32) or the 64-bit twin (win64), shown where 32-bit programs
+# cannot run; WHY says why the twin was chosen.
 # With a display: starts BUILD/setup.exe under Wine for the user, in the
 # project's own prefix BUILD/run-prefix.
 # Without one: records a demonstration. Xvfb and a Wine desktop (so that
@@ -9,21 +12,28 @@
 # here: Xvfb, and the wineserver of the copy only.
 set -u
 build=$(cd "${1:-build}" && pwd) || exit 1
+arch=${2:-win32}
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/wine-env.sh"
 setup=$build/setup.exe
 demo=$build/tests/e2e/demo.exe
 prefix=$build/run-prefix
 
-export WINEARCH=win32 WINEDEBUG=-all LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8
+wine_env "$arch" "$prefix" || exit 1
 # winemenubuilder would copy the shortcuts the setup makes into the Linux
 # user's own menus and desktop, outside the prefix.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
 [ -f "$setup" ] || { echo "run: $setup is missing; build it first" >&2; exit 1; }
+if [ "$arch" = win64 ]; then
+    echo "run: showing the 64-bit twin, $setup, not the shipped 32-bit setup: ${3:-WINE_ARCH is win64}"
+else
+    echo "run: showing the shipped 32-bit setup, $setup"
+fi
 
 if [ -n "${DISPLAY:-}" ]; then
-    sh "$here/make-prefix.sh" "$prefix" display || exit 1
-    WINEPREFIX=$prefix exec wine "$setup"
+    sh "$here/make-prefix.sh" "$arch" "$prefix" display || exit 1
+    exec "$wine" "$setup"
 fi
 
 for tool in Xvfb import; do
@@ -56,12 +66,12 @@ done
 export DISPLAY=:$(head -n 1 "$signals/display")
 
 # The prefix is made once; each demonstration installs into a fresh copy.
-sh "$here/make-prefix.sh" "$prefix" display || exit 1
+sh "$here/make-prefix.sh" "$arch" "$prefix" display || exit 1
 rm -rf "$scratch" "$shots"
 cp -a "$prefix" "$scratch" || exit 1
 mkdir -p "$shots"
 
-WINEPREFIX=$scratch wine explorer /desktop=murm,800x600 "$demo" "$setup" "$signals" \
+WINEPREFIX=$scratch "$wine" explorer /desktop=murm,800x600 "$demo" "$setup" "$signals" \
     >"$signals/demo.out" 2>&1 &
 wine_pid=$!
 

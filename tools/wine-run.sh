@@ -1,14 +1,13 @@
 #!/bin/sh
-# wine-run.sh PREFIX PROGRAM [ARGS...]
-# Runs a Windows program under Wine in PREFIX, a headless 32-bit prefix with
-# the Russian locale, making the prefix the first time it is used. CTest
-# uses this as the emulator of every target test.
+# wine-run.sh ARCH PREFIX PROGRAM [ARGS...]
+# Runs a Windows program under Wine in PREFIX, a headless prefix of ARCH
+# (win32 or win64) with the Russian locale, making the prefix the first
+# time it is used. CTest uses this as the emulator of every target test.
 set -e
-prefix=$1
-shift
-export WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG=-all LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8
-# No Mono or Gecko installers.
-export WINEDLLOVERRIDES="mscoree,mshtml="
+arch=$1 prefix=$2
+shift 2
 here=$(dirname "$0")
-"$here/make-prefix.sh" "$prefix" headless
-exec wine "$@"
+. "$here/wine-env.sh"
+wine_env "$arch" "$prefix"
+"$here/make-prefix.sh" "$arch" "$prefix" headless
+exec "$wine" "$@"

@@ -87,6 +87,13 @@ inline HWND StartSetup(ui::Process* setup, const std::vector<ui::EnvChange>& env
     ui::Launch launch;
     launch.program = program;
     launch.environment = environment;
+    // A 64-bit process that Wine starts takes its ProgramFiles from the
+    // ProgramW6432 of the environment block it is given, whatever the
+    // block's ProgramFiles says. Without ProgramW6432 the block's own
+    // ProgramFiles (or its absence) holds, as it does for 32-bit processes.
+    for (const ui::EnvChange& change : environment)
+        if (_wcsicmp(change.name.c_str(), L"ProgramFiles") == 0)
+            launch.environment.push_back({L"ProgramW6432", L"", true});
     launch.environment.push_back(NoHostMenus());
     launch.currentDirectory = currentDirectory;
     std::wstring error;
