@@ -1,5 +1,5 @@
 #!/bin/sh
-# Builds the package readers' fuzz targets (tests/fuzz/*_fuzz.cpp) with
+# Builds the package and PE readers' fuzz targets (tests/fuzz/*_fuzz.cpp) with
 # clang, libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer into
 # build/fuzz, and runs each for a bounded time from its seed corpus in
 # tests/fuzz/corpus/<target>.
@@ -30,8 +30,8 @@ for source in tests/fuzz/*_fuzz.cpp; do
     target=${name%_fuzz}
     binary=$out/$name
     if [ ! -x "$binary" ] || [ -n "$(find "$source" tests/fuzz/fuzz_check.h core/package.h \
-            core/package.cpp -newer "$binary" 2>/dev/null)" ]; then
-        clang++ $flags "$source" core/package.cpp -o "$binary"
+            core/package.cpp core/pe_image.h core/pe_image.cpp -newer "$binary" 2>/dev/null)" ]; then
+        clang++ $flags "$source" core/package.cpp core/pe_image.cpp -o "$binary"
     fi
     mkdir -p "$out/corpus/$target"
     log=$out/$name.log

@@ -1,7 +1,7 @@
 // The resource-section aligner against hand-made PE images: the section
 // lands on a page boundary of the file, every section keeps its bytes and
-// its address, the file keeps no gap, and images it must not touch are
-// left as they were.
+// its address, the file keeps no gap, the checksum comes out true whether
+// it padded or not, and images it must not touch are left as they were.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -21,7 +21,7 @@ typedef std::vector<uint8_t> Bytes;
 
 const uint32_t PE_AT = 0x40;
 const uint32_t OPTIONAL_AT = PE_AT + 4 + 20;
-const uint32_t TABLE_AT = OPTIONAL_AT + 224;
+const uint32_t CHECKSUM_AT = OPTIONAL_AT + 64;
 
 struct SectionLayout {
     const char* name;
@@ -47,30 +47,40 @@ uint32_t Get32(const Bytes& b, uint32_t at)
     return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | ((uint32_t)b[at + 3] << 24);
 }
 
-// A PE32 image as MinGW's linker lays it out: 512-byte file alignment, page
-// section alignment, sections back to back in the file. Section i's bytes
-// are all 0x11 * (i + 1); the last section named ".rsrc" holds the resource
-// directory. overlay is appended behind the sections.
+// The section table follows the optional header, whose size the file
+// header gives: 224 bytes in a PE32 image, 240 in a PE32+ one.
+uint32_t TableAt(const Bytes& b)
+{
+    return OPTIONAL_AT + (b[PE_AT + 20] | (b[PE_AT + 21] << 8));
+}
+
+// A PE32 (or with plus a PE32+) image as MinGW's linker lays it out:
+// 512-byte file alignment, page section alignment, sections back to back in
+// the file. Section i's bytes are all 0x11 * (i + 1); the last section
+// named ".rsrc" holds the resource directory. overlay is appended behind
+// the sections.
 Bytes MakeImage(const std::vector<SectionLayout>& sections, uint32_t sizeOfHeaders,
-                bool signedImage = false, const std::string& overlay = "")
+                bool signedImage = false, const std::string& overlay = "", bool plus = false)
 {
     Bytes b(sizeOfHeaders, 0);
     b[0] = 'M';
     b[1] = 'Z';
     Put32(b, 0x3C, PE_AT);
     std::memcpy(&b[PE_AT], "PE\0\0", 4);
-    Put16(b, PE_AT + 4, 0x14C);
+    Put16(b, PE_AT + 4, plus ? 0x8664 : 0x14C);
     Put16(b, PE_AT + 6, (uint32_t)sections.size());
-    Put16(b, PE_AT + 20, 224);
-    Put16(b, OPTIONAL_AT, 0x10B);
+    Put16(b, PE_AT + 20, plus ? 240 : 224);
+    Put16(b, OPTIONAL_AT, plus ? 0x20B : 0x10B);
     Put32(b, OPTIONAL_AT + 32, 0x1000);
     Put32(b, OPTIONAL_AT + 36, 0x200);
     Put32(b, OPTIONAL_AT + 60, sizeOfHeaders);
-    Put32(b, OPTIONAL_AT + 92, 16);
+    // PE32+ has 64-bit stack and heap sizes: its directories lie 16 further.
+    const uint32_t directories = OPTIONAL_AT + (plus ? 112 : 96);
+    Put32(b, directories - 4, 16);
     uint32_t raw = sizeOfHeaders;
     for (size_t i = 0; i < sections.size(); ++i) {
         const SectionLayout& s = sections[i];
-        uint32_t at = TABLE_AT + 40 * (uint32_t)i;
+        uint32_t at = TableAt(b) + 40 * (uint32_t)i;
         std::memcpy(&b[at], s.name, std::strlen(s.name));
         Put32(b, at + 8, s.virtualSize);
         Put32(b, at + 12, s.virtualAddress);
@@ -78,15 +88,15 @@ Bytes MakeImage(const std::vector<SectionLayout>& sections, uint32_t sizeOfHeade
         Put32(b, at + 20, raw);
         Put32(b, at + 36, 0x40000040);
         if (std::string(s.name) == ".rsrc") {
-            Put32(b, OPTIONAL_AT + 96 + 8 * 2, s.virtualAddress);
-            Put32(b, OPTIONAL_AT + 96 + 8 * 2 + 4, s.virtualSize);
+            Put32(b, directories + 8 * 2, s.virtualAddress);
+            Put32(b, directories + 8 * 2 + 4, s.virtualSize);
         }
         b.resize(b.size() + s.rawSize, (uint8_t)(0x11 * (i + 1)));
         raw += s.rawSize;
     }
     if (signedImage) {
-        Put32(b, OPTIONAL_AT + 96 + 8 * 4, raw);
-        Put32(b, OPTIONAL_AT + 96 + 8 * 4 + 4, 8);
+        Put32(b, directories + 8 * 4, raw);
+        Put32(b, directories + 8 * 4 + 4, 8);
     }
     b.insert(b.end(), overlay.begin(), overlay.end());
     return b;
@@ -98,7 +108,7 @@ struct Section {
 
 Section Read(const Bytes& b, int i)
 {
-    uint32_t at = TABLE_AT + 40 * i;
+    uint32_t at = TableAt(b) + 40 * i;
     return {Get32(b, at + 12), Get32(b, at + 8), Get32(b, at + 16), Get32(b, at + 20)};
 }
 
@@ -121,21 +131,35 @@ protected:
     {
         std::ofstream(path_, std::ios::binary)
             .write((const char*)image.data(), (std::streamsize)image.size());
-        std::string tool = PKGBUILD;
-        tool = tool.substr(0, tool.rfind('/') + 1) + "pagealign";
-        int status = std::system((tool + " " + path_ + " 2>/dev/null").c_str());
+        int status = std::system((std::string(PAGEALIGN) + " " + path_ + " 2>/dev/null").c_str());
         std::ifstream in(path_, std::ios::binary);
         after->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 };
 
+// The PE checksum, worked out here on its own: the 16-bit one's-complement
+// sum of the file with the checksum field taken as zero and an odd last
+// byte as a word of its own, plus the length.
+uint32_t TrueChecksum(const Bytes& b)
+{
+    uint32_t sum = 0;
+    for (size_t i = 0; i < b.size(); i += 2) {
+        if (i == CHECKSUM_AT || i == CHECKSUM_AT + 2)
+            continue;
+        sum += b[i] | (i + 1 < b.size() ? b[i + 1] << 8 : 0);
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    return sum + (uint32_t)b.size();
+}
+
 // What must hold of every image the tool rewrote: the resource section on a
 // page boundary, addresses unchanged, each section's bytes intact and the
-// file without a gap, padding zero.
+// file without a gap, padding zero, the checksum true.
 void ExpectAligned(const Bytes& before, const Bytes& after, int count, int resource)
 {
     EXPECT_EQ(Read(after, resource).rawPointer % 4096, 0u);
+    EXPECT_EQ(Get32(after, CHECKSUM_AT), TrueChecksum(after));
     uint32_t end = Get32(after, OPTIONAL_AT + 60);
     for (int i = 0; i < count; ++i) {
         Section old = Read(before, i), now = Read(after, i);
@@ -183,14 +207,43 @@ TEST_F(PageAlign, PadsTheHeadersWhenNoSectionHasRoom)
     EXPECT_EQ(Get32(after, OPTIONAL_AT + 60), 0x1000u);
 }
 
-TEST_F(PageAlign, LeavesAlignedAndUntouchableImagesAlone)
+TEST_F(PageAlign, MovesThe64BitTwinsResourceSectionAlike)
 {
+    Bytes image = MakeImage({{".text", 0x1000, 0x2780, 0x2800},
+                             {".rsrc", 0x4000, 0x300, 0x400},
+                             {".reloc", 0x5000, 0x30, 0x200}},
+                            0x400, false, "", true);
     Bytes after;
+    ASSERT_EQ(Run(image, &after), 0);
+    ExpectAligned(image, after, 3, 1);
+}
+
+TEST_F(PageAlign, SetsTheTrueChecksumAlsoWhenNothingNeedsPadding)
+{
     Bytes aligned = MakeImage({{".text", 0x1000, 0xA00, 0xC00}, {".rsrc", 0x2000, 0x300, 0x400}},
                               0x400);
-    EXPECT_EQ(Run(aligned, &after), 0);
-    EXPECT_EQ(after, aligned) << "already on a page boundary";
+    Bytes after;
+    for (uint32_t linkers : {0u, 1u}) {
+        SCOPED_TRACE(linkers ? "a stale checksum" : "no checksum");
+        Put32(aligned, CHECKSUM_AT, linkers);
+        ASSERT_EQ(Run(aligned, &after), 0);
+        ASSERT_EQ(after.size(), aligned.size());
+        EXPECT_NE(Get32(after, CHECKSUM_AT), 0u);
+        EXPECT_EQ(Get32(after, CHECKSUM_AT), TrueChecksum(after));
+        Put32(after, CHECKSUM_AT, linkers);
+        EXPECT_EQ(after, aligned) << "more changed than the checksum";
+    }
 
+    // A second run finds nothing to do.
+    ASSERT_EQ(Run(aligned, &after), 0);
+    Bytes again;
+    ASSERT_EQ(Run(after, &again), 0);
+    EXPECT_EQ(again, after);
+}
+
+TEST_F(PageAlign, LeavesUntouchableImagesAlone)
+{
+    Bytes after;
     Bytes misaligned = MakeImage({{".text", 0x1000, 0x200, 0x200}, {".rsrc", 0x2000, 0x300, 0x400}},
                                  0x400);
     Bytes signedImage = MakeImage({{".text", 0x1000, 0x200, 0x200}, {".rsrc", 0x2000, 0x300, 0x400}},
@@ -210,29 +263,6 @@ TEST_F(PageAlign, LeavesAlignedAndUntouchableImagesAlone)
     Bytes text(misaligned.size(), 'x');
     EXPECT_EQ(Run(text, &after), 1);
     EXPECT_EQ(after, text);
-}
-
-TEST_F(PageAlign, RecomputesAChecksumTheLinkerSet)
-{
-    Bytes image = MakeImage({{".text", 0x1000, 0x200, 0x200}, {".rsrc", 0x2000, 0x300, 0x400}},
-                            0x400);
-    Bytes unset;
-    ASSERT_EQ(Run(image, &unset), 0);
-    EXPECT_EQ(Get32(unset, OPTIONAL_AT + 64), 0u) << "no checksum is made up";
-
-    Put32(image, OPTIONAL_AT + 64, 1);
-    Bytes after;
-    ASSERT_EQ(Run(image, &after), 0);
-    // The PE checksum: 16-bit one's-complement sum of the file with the
-    // checksum field taken as zero, plus the file's length.
-    uint32_t sum = 0;
-    for (size_t i = 0; i + 1 < after.size(); i += 2) {
-        if (i == OPTIONAL_AT + 64 || i == OPTIONAL_AT + 66)
-            continue;
-        sum += after[i] | (after[i + 1] << 8);
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    }
-    EXPECT_EQ(Get32(after, OPTIONAL_AT + 64), sum + (uint32_t)after.size());
 }
 
 }  // namespace

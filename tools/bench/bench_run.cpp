@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "core/package.h"
+#include "core/pe_image.h"
 #include "resources/ids.h"
 #include "tests/driver/uidriver.h"
 
@@ -81,21 +82,6 @@ std::wstring Describe(const std::wstring& what, const std::wstring& exe)
     return what + L" (" + exe + L")";
 }
 
-// The first bytes of the file and the file offset of an RVA.
-struct Headers {
-    std::vector<unsigned char> bytes;
-    IMAGE_NT_HEADERS32 nt;
-    std::vector<IMAGE_SECTION_HEADER> sections;
-
-    DWORD OffsetOf(DWORD rva) const
-    {
-        for (const IMAGE_SECTION_HEADER& s : sections)
-            if (rva >= s.VirtualAddress && rva - s.VirtualAddress < s.SizeOfRawData)
-                return s.PointerToRawData + (rva - s.VirtualAddress);
-        return 0;
-    }
-};
-
 bool ReadAt(HANDLE file, uint64_t offset, DWORD size, std::vector<unsigned char>* out)
 {
     out->assign(size, 0);
@@ -104,27 +90,6 @@ bool ReadAt(HANDLE file, uint64_t offset, DWORD size, std::vector<unsigned char>
     DWORD got = 0;
     return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) &&
            ::ReadFile(file, out->data(), size, &got, nullptr) && got == size;
-}
-
-bool ReadHeaders(HANDLE file, uint64_t fileSize, Headers* headers)
-{
-    std::vector<unsigned char>& b = headers->bytes;
-    if (fileSize < 0x40 || !ReadAt(file, 0, fileSize < 4096 ? (DWORD)fileSize : 4096, &b))
-        return false;
-    LONG pe = *(const LONG*)&b[0x3C];
-    if (pe < 0 || pe + sizeof(IMAGE_NT_HEADERS32) > b.size())
-        return false;
-    std::memcpy(&headers->nt, &b[pe], sizeof headers->nt);
-    size_t table = pe + offsetof(IMAGE_NT_HEADERS32, OptionalHeader) +
-                   headers->nt.FileHeader.SizeOfOptionalHeader;
-    for (int i = 0; i < headers->nt.FileHeader.NumberOfSections; ++i) {
-        if (table + (i + 1) * sizeof(IMAGE_SECTION_HEADER) > b.size())
-            return false;
-        IMAGE_SECTION_HEADER s;
-        std::memcpy(&s, &b[table + i * sizeof s], sizeof s);
-        headers->sections.push_back(s);
-    }
-    return true;
 }
 
 bool MakeEmptyFolder(const std::wstring& folder);
@@ -355,94 +320,25 @@ bool RunCopyReference(const std::wstring& exe, const std::wstring& folder, int t
 
 namespace {
 
-// A data resource found through the resource directory in the file, so that
-// an image too large to map into this process can still be read.
-struct FileResource {
-    uint64_t offset = 0;
+// The image file mapped whole: a large payload takes address space, not
+// memory, and the shared reader checks every read against the file's size.
+struct MappedImage {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    HANDLE mapping = nullptr;
+    const unsigned char* bytes = nullptr;
     uint32_t size = 0;
+    PeHeaders headers;
 };
 
-bool FindFileResource(HANDLE file, const Headers& headers, int id, FileResource* found)
+void UnmapImage(MappedImage* image)
 {
-    const IMAGE_DATA_DIRECTORY& directory =
-        headers.nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_RESOURCE];
-    DWORD base = headers.OffsetOf(directory.VirtualAddress);
-    if (!base)
-        return false;
-    // type RT_RCDATA -> name id -> the first language -> data entry
-    DWORD level = base;
-    const DWORD keys[3] = {(DWORD)(ULONG_PTR)RT_RCDATA, (DWORD)id, 0};
-    for (int depth = 0; depth < 3; ++depth) {
-        std::vector<unsigned char> head;
-        if (!ReadAt(file, level, sizeof(IMAGE_RESOURCE_DIRECTORY), &head))
-            return false;
-        IMAGE_RESOURCE_DIRECTORY dir;
-        std::memcpy(&dir, head.data(), sizeof dir);
-        DWORD count = dir.NumberOfNamedEntries + dir.NumberOfIdEntries;
-        std::vector<unsigned char> entries;
-        if (!ReadAt(file, level + sizeof dir, count * sizeof(IMAGE_RESOURCE_DIRECTORY_ENTRY), &entries))
-            return false;
-        DWORD next = 0;
-        bool matched = false;
-        for (DWORD i = 0; i < count && !matched; ++i) {
-            IMAGE_RESOURCE_DIRECTORY_ENTRY e;
-            std::memcpy(&e, &entries[i * sizeof e], sizeof e);
-            if (depth == 2 || (!(e.Name & 0x80000000u) && (e.Name & 0xFFFF) == keys[depth])) {
-                next = e.OffsetToData;
-                matched = true;
-            }
-        }
-        if (!matched)
-            return false;
-        if (depth < 2) {
-            if (!(next & 0x80000000u))
-                return false;
-            level = base + (next & 0x7FFFFFFFu);
-        } else {
-            std::vector<unsigned char> data;
-            if (!ReadAt(file, base + next, sizeof(IMAGE_RESOURCE_DATA_ENTRY), &data))
-                return false;
-            IMAGE_RESOURCE_DATA_ENTRY d;
-            std::memcpy(&d, data.data(), sizeof d);
-            found->offset = headers.OffsetOf(d.OffsetToData);
-            found->size = d.Size;
-            return found->offset != 0;
-        }
-    }
-    return false;
-}
-
-// The archive's entries, read header by header from the file.
-struct FileEntry {
-    std::string name;
-    uint32_t size;
-    uint64_t offset;  // of its bytes in the image file
-};
-
-bool ReadFileArchive(HANDLE file, const FileResource& archive, uint32_t* total,
-                     std::vector<FileEntry>* entries)
-{
-    std::vector<unsigned char> head;
-    if (archive.size < ARCHIVE_HEADER_SIZE || !ReadAt(file, archive.offset, ARCHIVE_HEADER_SIZE, &head))
-        return false;
-    uint32_t count = 0;
-    ReadArchiveHeader(head.data(), ARCHIVE_HEADER_SIZE, total, &count);
-    uint64_t at = ARCHIVE_HEADER_SIZE;
-    for (uint32_t i = 0; i < count; ++i) {
-        if (archive.size - at < ENTRY_HEADER_SIZE ||
-            !ReadAt(file, archive.offset + at, ENTRY_HEADER_SIZE, &head))
-            return false;
-        FileEntry entry;
-        entry.name.assign((const char*)head.data(), strnlen((const char*)head.data(), ENTRY_NAME_SIZE));
-        entry.size = ReadUint32(&head[ENTRY_NAME_SIZE]);
-        entry.offset = archive.offset + at + ENTRY_HEADER_SIZE;
-        at += ENTRY_HEADER_SIZE;
-        if (archive.size - at < entry.size)
-            return false;
-        at += entry.size;
-        entries->push_back(entry);
-    }
-    return true;
+    if (image->bytes)
+        UnmapViewOfFile(image->bytes);
+    if (image->mapping)
+        CloseHandle(image->mapping);
+    if (image->file != INVALID_HANDLE_VALUE)
+        CloseHandle(image->file);
+    *image = MappedImage();
 }
 
 HANDLE OpenForReading(const std::wstring& path)
@@ -451,93 +347,100 @@ HANDLE OpenForReading(const std::wstring& path)
                        FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+bool MapImage(const std::wstring& path, MappedImage* image, std::wstring* error)
+{
+    *image = MappedImage();
+    LARGE_INTEGER size = {};
+    image->file = OpenForReading(path);
+    if (image->file == INVALID_HANDLE_VALUE || !GetFileSizeEx(image->file, &size)) {
+        *error = L"cannot open " + path;
+        UnmapImage(image);
+        return false;
+    }
+    if (size.QuadPart > 0 && size.QuadPart <= 0xFFFFFFFF)
+        image->mapping = CreateFileMappingW(image->file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    if (image->mapping)
+        image->bytes = (const unsigned char*)MapViewOfFile(image->mapping, FILE_MAP_READ, 0, 0, 0);
+    image->size = (uint32_t)size.QuadPart;
+    if (!image->bytes || !ReadPeHeaders(image->bytes, image->size, &image->headers)) {
+        *error = L"not a PE image: " + path;
+        UnmapImage(image);
+        return false;
+    }
+    return true;
+}
+
+// The payload archive's entries, walked as the extraction walks them; false
+// when the image has no archive or it is damaged.
+bool ReadArchive(const MappedImage& image, uint32_t* archiveSize, uint32_t* total,
+                 std::vector<ArchiveEntry>* entries)
+{
+    uint32_t offset, count;
+    if (!FindPeResource(image.bytes, image.size, &image.headers, PE_RESOURCE_RCDATA, IDR_PAYLOAD,
+                        PE_ANY_LANGUAGE, &offset, archiveSize) ||
+        !ReadArchiveHeader(image.bytes + offset, *archiveSize, total, &count))
+        return false;
+    uint32_t at = ARCHIVE_HEADER_SIZE;
+    for (uint32_t i = 0; i < count; ++i) {
+        ArchiveEntry entry;
+        if (!NextArchiveEntry(image.bytes + offset, *archiveSize, &at, &entry))
+            return false;
+        entries->push_back(entry);
+    }
+    return true;
+}
+
+bool CollectImport(const char* dll, void* context)
+{
+    ((std::vector<std::string>*)context)->push_back(dll);
+    return true;
+}
+
 }  // namespace
 
 bool ReadImage(const std::wstring& exe, ImageFacts* facts, std::wstring* error)
 {
     *facts = ImageFacts();
-    HANDLE file = OpenForReading(exe);
-    if (file == INVALID_HANDLE_VALUE) {
-        *error = L"cannot open " + exe;
+    MappedImage image;
+    if (!MapImage(exe, &image, error))
         return false;
-    }
-    LARGE_INTEGER size;
-    GetFileSizeEx(file, &size);
-    facts->fileSize = (uint64_t)size.QuadPart;
-    Headers headers;
-    bool ok = ReadHeaders(file, facts->fileSize, &headers);
-    if (ok) {
-        const IMAGE_DATA_DIRECTORY& resources =
-            headers.nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_RESOURCE];
-        facts->resourceFileOffset = headers.OffsetOf(resources.VirtualAddress);
-        for (const IMAGE_SECTION_HEADER& s : headers.sections)
-            facts->sections.push_back(
-                {std::string((const char*)s.Name, strnlen((const char*)s.Name, 8)),
-                 s.SizeOfRawData});
-        // The import descriptors and their names lie in one section.
-        const IMAGE_DATA_DIRECTORY& imports =
-            headers.nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-        for (const IMAGE_SECTION_HEADER& s : headers.sections) {
-            if (imports.VirtualAddress < s.VirtualAddress ||
-                imports.VirtualAddress - s.VirtualAddress >= s.SizeOfRawData)
-                continue;
-            std::vector<unsigned char> data;
-            if (!ReadAt(file, s.PointerToRawData, s.SizeOfRawData, &data))
-                break;
-            for (DWORD at = imports.VirtualAddress - s.VirtualAddress;
-                 at + sizeof(IMAGE_IMPORT_DESCRIPTOR) <= data.size();
-                 at += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
-                IMAGE_IMPORT_DESCRIPTOR d;
-                std::memcpy(&d, &data[at], sizeof d);
-                if (!d.Name)
-                    break;
-                DWORD name = d.Name - s.VirtualAddress;
-                if (name < data.size())
-                    facts->imports.push_back(
-                        std::string((const char*)&data[name], strnlen((const char*)&data[name],
-                                                                      data.size() - name)));
-            }
-        }
-        // A program without a payload (the reference dialog) has no entries.
-        FileResource archive, agreement;
-        if (FindFileResource(file, headers, IDR_AGREEMENT, &agreement))
-            facts->agreementSize = agreement.size;
-        std::vector<FileEntry> entries;
-        if (FindFileResource(file, headers, IDR_PAYLOAD, &archive)) {
-            facts->archiveSize = archive.size;
-            ReadFileArchive(file, archive, &facts->payloadTotal, &entries);
-        }
-        for (const FileEntry& entry : entries)
-            facts->entries.push_back({entry.name, entry.size});
-    }
-    CloseHandle(file);
-    if (!ok)
-        *error = L"not a PE image: " + exe;
-    return ok;
+    const PeHeaders& headers = image.headers;
+    facts->fileSize = image.size;
+    MapPeRva(image.bytes, image.size, &headers, headers.directories[PE_DIRECTORY_RESOURCE].rva, 0,
+             &facts->resourceFileOffset);
+    PeSection section;
+    for (uint32_t i = 0; ReadPeSection(image.bytes, image.size, &headers, i, &section); ++i)
+        facts->sections.push_back({section.name, section.rawSize});
+    WalkPeImports(image.bytes, image.size, &headers, CollectImport, &facts->imports);
+    // A program without a payload (the reference dialog) has no entries.
+    uint32_t offset;
+    FindPeResource(image.bytes, image.size, &headers, PE_RESOURCE_RCDATA, IDR_AGREEMENT,
+                   PE_ANY_LANGUAGE, &offset, &facts->agreementSize);
+    std::vector<ArchiveEntry> entries;
+    ReadArchive(image, &facts->archiveSize, &facts->payloadTotal, &entries);
+    for (const ArchiveEntry& entry : entries)
+        facts->entries.push_back({entry.name, entry.size});
+    UnmapImage(&image);
+    return true;
 }
 
 bool CheckInstalled(const std::wstring& exe, const std::wstring& folder, bool full,
                     std::wstring* error)
 {
-    HANDLE image = OpenForReading(exe);
-    LARGE_INTEGER imageSize = {};
-    Headers headers;
-    FileResource archive;
-    uint32_t total = 0;
-    std::vector<FileEntry> entries;
-    if (image == INVALID_HANDLE_VALUE || !GetFileSizeEx(image, &imageSize) ||
-        !ReadHeaders(image, (uint64_t)imageSize.QuadPart, &headers) ||
-        !FindFileResource(image, headers, IDR_PAYLOAD, &archive) ||
-        !ReadFileArchive(image, archive, &total, &entries)) {
-        if (image != INVALID_HANDLE_VALUE)
-            CloseHandle(image);
+    MappedImage image;
+    uint32_t archiveSize = 0, total = 0;
+    std::vector<ArchiveEntry> entries;
+    if (!MapImage(exe, &image, error))
+        return false;
+    if (!ReadArchive(image, &archiveSize, &total, &entries)) {
+        UnmapImage(&image);
         *error = L"no readable payload archive in " + exe;
         return false;
     }
     bool ok = true;
-    std::vector<unsigned char> expected, got;
+    std::vector<unsigned char> got;
     const DWORD CHUNK = 1 << 20;
-    for (const FileEntry& entry : entries) {
+    for (const ArchiveEntry& entry : entries) {
         std::wstring path = folder + L"\\" + ui::FromCodePage(entry.name);
         HANDLE file = OpenForReading(path);
         LARGE_INTEGER length = {};
@@ -548,8 +451,8 @@ bool CheckInstalled(const std::wstring& exe, const std::wstring& folder, bool fu
         }
         for (uint32_t done = 0; ok && full && done < entry.size; done += CHUNK) {
             DWORD piece = entry.size - done < CHUNK ? entry.size - done : CHUNK;
-            if (!ReadAt(image, entry.offset + done, piece, &expected) ||
-                !ReadAt(file, done, piece, &got) || got != expected) {
+            if (!ReadAt(file, done, piece, &got) ||
+                std::memcmp(got.data(), entry.bytes + done, piece) != 0) {
                 *error = path + L" differs from the archive near byte " + std::to_wstring(done);
                 ok = false;
             }
@@ -559,7 +462,7 @@ bool CheckInstalled(const std::wstring& exe, const std::wstring& folder, bool fu
         if (!ok)
             break;
     }
-    CloseHandle(image);
+    UnmapImage(&image);
     return ok;
 }
 
