@@ -9,6 +9,8 @@ set(SETUP_CODE_FLAGS -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tabl
 
 add_library(setupcode STATIC
     core/package.cpp
+    core/pe_image.cpp
+    core/selfcheck.cpp
     core/state.cpp
     core/wizard.cpp
     core/resource.cpp

@@ -63,6 +63,11 @@ void KeepResponsive();
 // Back ends with PAGE_BACK. Returns TRUE when it handled the message.
 INT_PTR HandleCommonPageMessage(HWND page, UINT message, WPARAM wParam);
 
+// core/selfcheck.cpp: true when the file's image checksum is set and
+// right; false also when it cannot be opened or read.
+bool VerifyImageFile(const wchar_t* path);
+bool VerifyOwnFile();
+
 // core/resource.cpp: a package resource, locked for the rest of the run.
 // Null with *size 0 when the resource is missing.
 const unsigned char* LockDataResource(int id, uint32_t* size);

@@ -13,6 +13,8 @@
 #define TEXT_CANNOT_WRITE    "Невозможно записать файл\n"
 #define TEXT_CANNOT_CREATE_DIR "Невозможно создать каталог\n"
 #define TEXT_PATH_TOO_LONG   "Слишком длинный путь к каталогу:\n"
+#define TEXT_DAMAGED_SETUP   "Файл программы установки поврежден, установка невозможна.\n" \
+                             "Получите программу установки заново."
 #define TEXT_REQUIRED_SPACE  "Необходимо: %i килобайт"
 #define TEXT_BROWSE_TITLE    "Выберите папку для установки программы"
 #define TEXT_BAD_GROUP_NAME  "Имя группы не должно содержать следующих символов:\n" \

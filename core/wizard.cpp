@@ -2,15 +2,29 @@
 #include "setup.h"
 #include "texts.h"
 
+#include <commctrl.h>
+
+// A function looked up at run time has the type of the system's own
+// declaration of it, calling convention and parameters included, never a
+// hand-written one: on 32-bit Windows a wrong convention would unbalance
+// the stack on every call, and nothing in a 64-bit build would show it.
+#define SYSTEM_FUNCTION(name) decltype(&name)
+
+// An export, as the one generic function type from which every
+// SYSTEM_FUNCTION may be cast.
+static void (*FindExport(HMODULE module, LPCSTR name))()
+{
+    return (void (*)())GetProcAddress(module, name);
+}
+
 // Setup is often started from a download folder, where a planted DLL with a
 // system DLL's name would otherwise be found first. The static imports are
 // all KnownDLLs; everything loaded later comes from the system folder only.
 static void RestrictDllSearch()
 {
-    typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    SetDefaultDllDirectoriesFn restrict =
-        (SetDefaultDllDirectoriesFn)GetProcAddress(kernel, "SetDefaultDllDirectories");
+    SYSTEM_FUNCTION(SetDefaultDllDirectories) restrict =
+        (SYSTEM_FUNCTION(SetDefaultDllDirectories))FindExport(kernel, "SetDefaultDllDirectories");
     if (restrict)
         restrict(LOAD_LIBRARY_SEARCH_SYSTEM32);
     else
@@ -35,8 +49,8 @@ void LoadCommonControls()
     HMODULE comctl = LoadLibraryA(path);
     if (!comctl)
         return;
-    typedef void(WINAPI * InitFn)();
-    InitFn init = (InitFn)GetProcAddress(comctl, MAKEINTRESOURCEA(17));
+    SYSTEM_FUNCTION(InitCommonControls) init =
+        (SYSTEM_FUNCTION(InitCommonControls))FindExport(comctl, MAKEINTRESOURCEA(17));
     if (init)
         init();
 }
@@ -93,6 +107,11 @@ int RunWizard(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     RestrictDllSearch();
     g_setup.instance = instance;
+    // Before anything is shown or written: a damaged file installs nothing.
+    if (!VerifyOwnFile()) {
+        ShowError(0, TEXT_DAMAGED_SETUP, MB_OK | MB_SETFOREGROUND);
+        return 1;
+    }
     LoadSetupStrings();
     RunPages();
     return 0;

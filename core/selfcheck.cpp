@@ -1,0 +1,76 @@
+// The setup's check of its own file. A setup travels through mirrors,
+// proxies, USB sticks and download managers that resume badly; one that
+// arrives damaged must say so instead of installing what it carries. The
+// sum is the image checksum that the PE header already holds, written by
+// the build and kept right by signing.
+#include "setup.h"
+#include "pe_image.h"
+
+#include <stddef.h>
+
+// The reader's offsets are the system's own structures' offsets.
+static_assert(offsetof(IMAGE_DOS_HEADER, e_lfanew) == PE_SIGNATURE_POINTER, "e_lfanew");
+static_assert(offsetof(IMAGE_NT_HEADERS32, FileHeader) == PE_FILE_HEADER_OFFSET, "file header");
+static_assert(offsetof(IMAGE_NT_HEADERS32, OptionalHeader) == PE_OPTIONAL_HEADER_OFFSET,
+              "PE32 optional header");
+static_assert(offsetof(IMAGE_NT_HEADERS64, OptionalHeader) == PE_OPTIONAL_HEADER_OFFSET,
+              "PE32+ optional header");
+static_assert(offsetof(IMAGE_OPTIONAL_HEADER32, CheckSum) == PE_OPTIONAL_CHECKSUM, "PE32 CheckSum");
+static_assert(offsetof(IMAGE_OPTIONAL_HEADER64, CheckSum) == PE_OPTIONAL_CHECKSUM,
+              "PE32+ CheckSum");
+
+// The file is read through views of this size, a multiple of the
+// allocation granularity: a payload can be nearly 2 GB, and the loader has
+// already mapped the whole image into a 32-bit process's address space.
+static const uint32_t VIEW_SIZE = 16u << 20;
+
+// The module's path, in the wide form: a folder name outside the ANSI code
+// page must not make a good file look damaged.
+static wchar_t s_ownPath[32768];
+
+bool VerifyImageFile(const wchar_t* path)
+{
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, 0,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    LARGE_INTEGER size;
+    bool ok = GetFileSizeEx(file, &size) && size.QuadPart > 0 && size.QuadPart <= 0xFFFFFFFF;
+    HANDLE mapping = ok ? CreateFileMappingW(file, 0, PAGE_READONLY, 0, 0, 0) : 0;
+    ok = mapping != 0;
+    const uint32_t length = ok ? (uint32_t)size.QuadPart : 0;
+    uint32_t stored = 0;
+    ImageChecksum checksum;
+    for (uint32_t offset = 0; ok && offset < length; offset += VIEW_SIZE) {
+        const uint32_t count = length - offset < VIEW_SIZE ? length - offset : VIEW_SIZE;
+        const unsigned char* view =
+            (const unsigned char*)MapViewOfFile(mapping, FILE_MAP_READ, 0, offset, count);
+        if (!view) {
+            ok = false;
+            break;
+        }
+        if (offset == 0) {
+            uint32_t field;
+            ok = FindChecksumField(view, count, &field);
+            if (ok) {
+                stored = ReadUint32(view + field);
+                BeginImageChecksum(&checksum, field);
+            }
+        }
+        if (ok)
+            AddImageChecksum(&checksum, view, count);
+        UnmapViewOfFile(view);
+    }
+    if (mapping)
+        CloseHandle(mapping);
+    CloseHandle(file);
+    // A sum of 0 means the build never set one: nothing vouches for the file.
+    return ok && stored != 0 && EndImageChecksum(&checksum) == stored;
+}
+
+bool VerifyOwnFile()
+{
+    const DWORD capacity = sizeof s_ownPath / sizeof s_ownPath[0];
+    DWORD length = GetModuleFileNameW(0, s_ownPath, capacity);
+    return length > 0 && length < capacity && VerifyImageFile(s_ownPath);
+}
