@@ -63,9 +63,11 @@ run: $(if $(filter x86,$(ARCH)),target,twin)
 	@sh tools/run.sh $(RUN_BUILD) $(RUN_WINE) "$(WHY)"
 
 # wine-suite BUILD_DIR: the target and end-to-end tests of one build tree,
-# then the end of whatever its test prefix still runs.
+# the reasons of any that skipped, then the end of whatever its test prefix
+# still runs.
 define wine-suite
 	@ctest --test-dir $(1) --output-on-failure -j $(JOBS); rc=$$?; \
+	    sh tools/skip-reasons.sh $(1); \
 	    WINEPREFIX=$(CURDIR)/$(1)/wineprefix wineserver -k 2>/dev/null; exit $$rc
 endef
 

@@ -34,6 +34,10 @@ target_include_directories(setupcode PUBLIC ${CMAKE_SOURCE_DIR})
 set(SETUP_SYSTEM_LIBS kernel32 user32 shell32 ole32 advapi32)
 target_link_libraries(setupcode PUBLIC ${SETUP_SYSTEM_LIBS})
 
+# The image checksum reads every byte of the setup's file before the first
+# page shows; its loop is worth the few bytes that -O2 adds.
+set_source_files_properties(core/pe_image.cpp PROPERTIES COMPILE_OPTIONS -O2)
+
 # memset and memcpy written as loops must not be turned back into calls
 # to themselves.
 set_source_files_properties(core/crt.cpp PROPERTIES

@@ -24,9 +24,23 @@ static_assert(offsetof(IMAGE_OPTIONAL_HEADER64, CheckSum) == PE_OPTIONAL_CHECKSU
 // already mapped the whole image into a 32-bit process's address space.
 static const uint32_t VIEW_SIZE = 16u << 20;
 
-// The module's path, in the wide form: a folder name outside the ANSI code
-// page must not make a good file look damaged.
-static wchar_t s_ownPath[32768];
+// Linux maps a file's cached pages into a view about five times faster
+// when the view starts on a 2 MiB boundary of the address space (whole
+// large pages at a time), so under Wine each view is asked for at such a
+// boundary first; Windows takes any multiple of its allocation granularity.
+static const unsigned char* MapView(HANDLE mapping, uint32_t offset, uint32_t count)
+{
+    const UINT_PTR boundary = 2u << 20;
+    void* spot = VirtualAlloc(0, count + boundary, MEM_RESERVE, PAGE_NOACCESS);
+    if (spot) {
+        VirtualFree(spot, 0, MEM_RELEASE);
+        void* aligned = (void*)(((UINT_PTR)spot + boundary - 1) & ~(boundary - 1));
+        void* view = MapViewOfFileEx(mapping, FILE_MAP_READ, 0, offset, count, aligned);
+        if (view)
+            return (const unsigned char*)view;
+    }
+    return (const unsigned char*)MapViewOfFile(mapping, FILE_MAP_READ, 0, offset, count);
+}
 
 bool VerifyImageFile(const wchar_t* path)
 {
@@ -43,8 +57,7 @@ bool VerifyImageFile(const wchar_t* path)
     ImageChecksum checksum;
     for (uint32_t offset = 0; ok && offset < length; offset += VIEW_SIZE) {
         const uint32_t count = length - offset < VIEW_SIZE ? length - offset : VIEW_SIZE;
-        const unsigned char* view =
-            (const unsigned char*)MapViewOfFile(mapping, FILE_MAP_READ, 0, offset, count);
+        const unsigned char* view = MapView(mapping, offset, count);
         if (!view) {
             ok = false;
             break;
@@ -70,7 +83,11 @@ bool VerifyImageFile(const wchar_t* path)
 
 bool VerifyOwnFile()
 {
-    const DWORD capacity = sizeof s_ownPath / sizeof s_ownPath[0];
-    DWORD length = GetModuleFileNameW(0, s_ownPath, capacity);
-    return length > 0 && length < capacity && VerifyImageFile(s_ownPath);
+    // The wide form and the longest path there is: a folder name outside
+    // the ANSI code page, or a deep one, must not make a good file look
+    // damaged. On the stack, not in the file's data.
+    wchar_t path[32768];
+    const DWORD capacity = sizeof path / sizeof path[0];
+    DWORD length = GetModuleFileNameW(0, path, capacity);
+    return length > 0 && length < capacity && VerifyImageFile(path);
 }

@@ -1,6 +1,9 @@
 // The package builder run as the build runs it, its output read back with
-// the setup's own readers; and every package it must refuse.
+// the setup's own readers; every package it must refuse; and its check of
+// the Windows builds' setup.exe files, whole, damaged and malformed.
 #include "core/package.h"
+#include "setup_image.h"
+#include "tests/damage.h"
 
 #include <gtest/gtest.h>
 
@@ -341,5 +344,191 @@ TEST_F(Builder, RefusesBadPackagesNamingTheItem)
         EXPECT_FALSE(fs::exists(out / "payload.bin"));
     }
 }
+
+// --- the check of a built setup ---------------------------------------------
+
+class Check : public Builder, public ::testing::WithParamInterface<::Build> {
+protected:
+    void SetUp() override
+    {
+        Builder::SetUp();
+        setup = GetParam().dir + "/setup.exe";
+        built = GetParam().dir + "/package";
+        ASSERT_TRUE(LoadImage(setup.string(), GetParam().make, &image));
+    }
+
+    // Runs the check; reason is the last line it printed.
+    int CheckSetup(const fs::path& exe, const fs::path& folder = fs::path())
+    {
+        std::string arguments = "--check '" + exe.string() + "'";
+        if (!folder.empty())
+            arguments += " '" + folder.string() + "'";
+        const int code = Run(arguments);
+        reason = output.substr(0, output.size() - (!output.empty() && output.back() == '\n'));
+        reason.erase(0, reason.rfind('\n') + 1);  // npos + 1 is 0
+        return code;
+    }
+
+    fs::path WriteImage(const Bytes& bytes)
+    {
+        WriteBytes(root / "copy.exe", std::string(bytes.begin(), bytes.end()));
+        return root / "copy.exe";
+    }
+
+    fs::path setup, built;
+    Image image;
+    std::string reason;
+};
+
+const size_t NONE = std::string::npos;
+
+TEST_P(Check, BuildAgreesWithItsPackageAndListsIt)
+{
+    ASSERT_EQ(0, CheckSetup(setup, built)) << output;
+    uint64_t total = 0;
+    for (const char* name :
+         {"MurmList.exe", "murm.chm", "settings.ini", "Base2.vdb", "uninst.exe"}) {
+        const uint64_t size = fs::file_size(built / name);
+        total += size;
+        EXPECT_NE(NONE, output.find(" " + std::to_string(size) + "  " + name + "\n")) << output;
+    }
+    EXPECT_NE(NONE,
+              output.find("payload archive: 5 entries, " + std::to_string(total) + " bytes\n"));
+    EXPECT_NE(NONE, output.find("\n  uninst.exe | Удалить Murmelist\n")) << output;
+    EXPECT_NE(NONE, output.find("\n  uninstaller              uninst.exe\n")) << output;
+    EXPECT_NE(NONE, output.find("\ndisplay name: Murmelist\n")) << output;
+    const uint64_t agreement = fs::file_size(fs::path(SOURCE_DIR) / "resources" / "agreement.txt");
+    EXPECT_NE(NONE, output.find("\nagreement: " + std::to_string(agreement) + " bytes\n"));
+    EXPECT_EQ(0u, reason.find("pkgbuild: ")) << reason;
+
+    EXPECT_EQ(0, CheckSetup(setup)) << output;
+}
+
+// The damaged byte of the payload lies in one entry's data: the check must
+// name it and its offset besides the checksum.
+std::string DamagedEntry(const Image& image)
+{
+    uint32_t offset, length;
+    if (!FindPeResource(image.data(), image.size(), &image.headers, PE_RESOURCE_RCDATA,
+                        IDR_PAYLOAD, PE_ANY_LANGUAGE, &offset, &length))
+        return "no payload";
+    const unsigned char* archive = image.data() + offset;
+    const unsigned char* hit = archive + length / 2;
+    uint32_t at = ARCHIVE_HEADER_SIZE;
+    ArchiveEntry entry;
+    while (NextArchiveEntry(archive, length, &at, &entry))
+        if (hit >= entry.bytes && hit < entry.bytes + entry.size)
+            return "entry \"" + std::string(entry.name) + "\" differs from the package's at byte " +
+                   std::to_string(hit - entry.bytes);
+    return "damage outside the entries' data";
+}
+
+TEST_P(Check, EveryDamageFailsOnTheChecksumNamingTheEntry)
+{
+    for (int kind = 0; kind < DAMAGE_KINDS; ++kind) {
+        SCOPED_TRACE(NameDamage((DamageKind)kind));
+        Bytes damaged = image.bytes;
+        ASSERT_TRUE(DamageImage(&damaged, (DamageKind)kind));
+        EXPECT_EQ(1, CheckSetup(WriteImage(damaged), built));
+        const std::string start = "pkgbuild: " + (root / "copy.exe").string() + ": ";
+        EXPECT_EQ(0u, reason.find(start + "image checksum 0x")) << reason;
+        EXPECT_NE(NONE, reason.find(" does not match the header's 0x")) << reason;
+        if (kind == DAMAGE_PAYLOAD) {
+            EXPECT_NE(NONE, reason.find(DamagedEntry(image))) << reason;
+            EXPECT_NE(NONE, output.find("  uninst.exe\n")) << "listing not printed";
+        }
+    }
+
+    Bytes unsummed = image.bytes;
+    WriteUint32(&unsummed[image.headers.checksumField], 0);
+    EXPECT_EQ(1, CheckSetup(WriteImage(unsummed)));
+    EXPECT_NE(NONE, reason.find("image checksum is 0: nothing vouches")) << reason;
+}
+
+TEST_P(Check, NamesWhatAChangedPackageFolderNoLongerYields)
+{
+    const fs::path description = package / "package.txt";
+    auto replace = [&](const std::string& from, const std::string& to) {
+        std::string text = ReadBytes(description);
+        ASSERT_NE(NONE, text.find(from));
+        WriteBytes(description, text.replace(text.find(from), from.size(), to));
+    };
+    const std::vector<std::pair<std::function<void()>, std::string>> cases = {
+        {[&] {
+             std::string bytes = ReadBytes(package / "murm.chm");
+             bytes[100] ^= 1;
+             WriteBytes(package / "murm.chm", bytes);
+         },
+         "entry \"murm.chm\" differs from the package's at byte 100"},
+        {[&] { WriteBytes(package / "Base2.vdb", ReadBytes(package / "Base2.vdb") + "x"); },
+         "entry \"Base2.vdb\" differs from the package's at byte 48 (48 bytes in the setup, 49 "
+         "in the package)"},
+        {[&] { replace("file settings.ini\n", ""); },
+         "entry \"settings.ini\" of the setup is not in the package"},
+        {[&] { replace("file murm.chm\n", "file murm.chm\nfill 10 extra.bin\n"); },
+         "entry \"extra.bin\" of the package is missing from the setup"},
+        {[&] { replace("link uninst.exe | Удалить", "link uninst.exe | Убрать"); },
+         "the group links differ from the package's at byte 39"},
+        {[&] { replace("string uninst.exe", "string remove.exe"); },
+         "the setup strings differ from the package's at byte 59"},
+        {[&] { replace("name Murmelist", "name Murmelist 2"); },
+         "the display name differs from the package's at byte 9"},
+    };
+    for (const auto& change : cases) {
+        SCOPED_TRACE(change.second);
+        fs::remove_all(package);
+        fs::copy(built, package);
+        change.first();
+        EXPECT_EQ(1, CheckSetup(setup, package));
+        EXPECT_EQ(0u, reason.find("pkgbuild: " + setup.string() + ": ")) << reason;
+        EXPECT_NE(NONE, reason.find(change.second)) << reason;
+        EXPECT_EQ(NONE, reason.find("checksum")) << reason;
+    }
+}
+
+// Each refusal is one line from pkgbuild, not a crash (the sanitizers
+// watch the reads).
+TEST_P(Check, RefusesWhatIsNoReadableSetup)
+{
+    const std::string head(image.bytes.begin(), image.bytes.begin() + 300);
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"", "not a PE32 or PE32+ image"},
+        {"plain text\n", "not a PE32 or PE32+ image"},
+        {head, "headers are cut short"},
+    };
+    for (const auto& file : files) {
+        WriteBytes(root / "copy.exe", file.first);
+        EXPECT_EQ(1, CheckSetup(root / "copy.exe"));
+        EXPECT_EQ(output, reason + "\n");
+        EXPECT_NE(NONE, reason.find(file.second)) << reason;
+    }
+    for (const fs::path& path : {root / "none.exe", root}) {
+        EXPECT_EQ(1, CheckSetup(path));
+        EXPECT_EQ(0u, reason.find("pkgbuild: " + path.string() + ": cannot read: ")) << reason;
+    }
+
+    // Counts that claim more than their resources hold, under a true
+    // checksum: only the walk's own bounds stop it.
+    Bytes claims = image.bytes;
+    for (uint32_t id : {IDR_PAYLOAD, IDR_GROUP_LINKS}) {
+        uint32_t offset, length;
+        ASSERT_TRUE(FindPeResource(image.data(), image.size(), &image.headers, PE_RESOURCE_RCDATA,
+                                   id, PE_ANY_LANGUAGE, &offset, &length));
+        WriteUint32(&claims[offset + (id == IDR_PAYLOAD ? 4 : 0)], 0xFFFFFFFF);
+    }
+    uint32_t sum;
+    ASSERT_TRUE(ComputeImageChecksum(claims.data(), (uint32_t)claims.size(), &sum));
+    WriteUint32(&claims[image.headers.checksumField], sum);
+    EXPECT_EQ(1, CheckSetup(WriteImage(claims), built));
+    EXPECT_NE(NONE, reason.find("payload entry 6 of 4294967295 does not lie inside")) << reason;
+    EXPECT_NE(NONE, reason.find("group link 3 of 4294967295 does not lie inside")) << reason;
+    EXPECT_EQ(NONE, reason.find("checksum")) << reason;
+
+    EXPECT_EQ(2, Run("--check"));
+    EXPECT_NE(NONE, output.find("pkgbuild --check SETUP_EXE [PACKAGE_DIR]"));
+    EXPECT_EQ(2, Run("--check a b c"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, Check, ::testing::ValuesIn(Builds()), BuildName);
 
 }  // namespace

@@ -1,14 +1,19 @@
 #!/bin/sh
-# sign-test.sh SOURCE_DIR SETUP_EXE
-# sign-test.sh SOURCE_DIR SETUP_EXE FIRSTPAGE_EXE WINE_ARCH WINEPREFIX
+# sign-test.sh SOURCE_DIR SETUP_EXE host PKGBUILD
+# sign-test.sh SOURCE_DIR SETUP_EXE wine FIRSTPAGE_EXE WINE_ARCH WINEPREFIX
 #
 # Signs copies of setup.exe with a throwaway certificate through
-# tools/sign.sh. With two arguments (on the host): checks what signing
-# does and refuses, and that the signatures verify. With five (under
-# Wine): starts a signed setup until its welcome page shows. The build's
-# own setup.exe is never touched.
+# tools/sign.sh. On the host: checks what signing does and refuses, that
+# the signatures verify, and that a signed setup carries a right image
+# checksum (pkgbuild --check). Under Wine: starts a signed setup until its
+# welcome page shows. The build's own setup.exe is never touched.
 set -u
-src=$1 setup=$2 firstpage=${3:-} arch=${4:-} prefix=${5:-}
+src=$1 setup=$2 mode=$3
+case $mode in
+    host) pkgbuild=$4 ;;
+    wine) firstpage=$4 arch=$5 prefix=$6 ;;
+    *) echo "usage: sign-test.sh SOURCE_DIR SETUP_EXE host PKGBUILD | wine FIRSTPAGE ARCH PREFIX" >&2; exit 2 ;;
+esac
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT INT TERM
 failures=0 passed=0
@@ -30,7 +35,7 @@ openssl pkey -in key.pem -aes256 -passout pass:s3cret -out key-locked.pem 2>/dev
 cp "$setup" unsigned.exe
 sign="$src/tools/sign.sh"
 
-if [ -n "$firstpage" ]; then
+if [ "$mode" = wine ]; then
     # The signature lies behind the image; the loader, the resources and
     # the setup's check of its own file must not mind it.
     check "signs with a plain key" env SIGN_CERT=cert.pem SIGN_KEY=key.pem sh "$sign" unsigned.exe signed.exe
@@ -43,6 +48,7 @@ else
 
     check "signs with a plain key" env SIGN_CERT=cert.pem SIGN_KEY=key.pem sh "$sign" unsigned.exe signed.exe
     check "signature verifies" osslsigncode verify -CAfile cert.pem -in signed.exe
+    check "signed setup's checksum is right" "$pkgbuild" --check signed.exe
     check "signer is the publisher" sh -c 'osslsigncode verify -CAfile cert.pem -in signed.exe | grep -q "Murmelist Test Publisher"'
     check "input left unsigned" refuses osslsigncode verify -CAfile cert.pem -in unsigned.exe
 
@@ -57,6 +63,7 @@ else
     cp unsigned.exe inplace.exe
     check "signs in place" env SIGN_CERT=cert.pem SIGN_KEY=key.pem sh "$sign" inplace.exe
     check "in-place signature verifies" osslsigncode verify -CAfile cert.pem -in inplace.exe
+    check "in-place signed checksum is right" "$pkgbuild" --check inplace.exe
 
     # A changed byte anywhere in the image (here in the payload) breaks it.
     cp signed.exe tampered.exe

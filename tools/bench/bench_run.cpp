@@ -94,9 +94,8 @@ bool ReadAt(HANDLE file, uint64_t offset, DWORD size, std::vector<unsigned char>
 
 bool MakeEmptyFolder(const std::wstring& folder);
 
-// Reads the whole file once, so that a timed run finds it in the page cache
-// rather than timing the disk. This machine's cache does not keep large
-// files for long, and the setup and its reference must start alike.
+}  // namespace
+
 void WarmFile(const std::wstring& path)
 {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -109,8 +108,6 @@ void WarmFile(const std::wstring& path)
     }
     CloseHandle(file);
 }
-
-}  // namespace
 
 double NowMs()
 {

@@ -24,6 +24,12 @@ extern const wchar_t FINISH[];
 // Milliseconds on the performance counter.
 double NowMs();
 
+// Reads the whole file once, sequentially, so that a timed run finds it in
+// the page cache rather than timing the disk. This machine's cache does not
+// keep large files for long, and the setup and its reference must start
+// alike.
+void WarmFile(const std::wstring& path);
+
 // A top-level window of the process whose caption is one of captions, only
 // visible ones when visibleOnly; null when none.
 HWND FindProcessWindow(DWORD processId, const std::vector<std::wstring>& captions,
