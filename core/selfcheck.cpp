@@ -55,8 +55,11 @@ bool VerifyImageFile(const wchar_t* path)
     const uint32_t length = ok ? (uint32_t)size.QuadPart : 0;
     uint32_t stored = 0;
     ImageChecksum checksum;
-    for (uint32_t offset = 0; ok && offset < length; offset += VIEW_SIZE) {
-        const uint32_t count = length - offset < VIEW_SIZE ? length - offset : VIEW_SIZE;
+    // Stepping by what was read: offset + count never passes length, so it
+    // cannot wrap at the 32-bit limit.
+    uint32_t count = 0;
+    for (uint32_t offset = 0; ok && offset < length; offset += count) {
+        count = length - offset < VIEW_SIZE ? length - offset : VIEW_SIZE;
         const unsigned char* view = MapView(mapping, offset, count);
         if (!view) {
             ok = false;
