@@ -3,20 +3,6 @@
 // size before a byte behind it is read.
 #include "package.h"
 
-uint32_t ReadUint32(const unsigned char* p)
-{
-    return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) |
-           ((uint32_t)p[3] << 24);
-}
-
-void WriteUint32(unsigned char* p, uint32_t value)
-{
-    p[0] = (unsigned char)value;
-    p[1] = (unsigned char)(value >> 8);
-    p[2] = (unsigned char)(value >> 16);
-    p[3] = (unsigned char)(value >> 24);
-}
-
 bool ReadArchiveHeader(const unsigned char* data, uint32_t size,
                        uint32_t* total, uint32_t* count)
 {

@@ -20,8 +20,21 @@ const uint32_t MAX_NAME_LENGTH = ENTRY_NAME_SIZE - 1;
 // SetupStrings holds exactly this many strings, with no count.
 const int SETUP_STRING_COUNT = 6;
 
-uint32_t ReadUint32(const unsigned char* p);
-void WriteUint32(unsigned char* p, uint32_t value);
+// Little-endian 32-bit numbers. Inline: the image checksum reads every word
+// of a file through ReadUint32.
+inline uint32_t ReadUint32(const unsigned char* p)
+{
+    return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) |
+           ((uint32_t)p[3] << 24);
+}
+
+inline void WriteUint32(unsigned char* p, uint32_t value)
+{
+    p[0] = (unsigned char)value;
+    p[1] = (unsigned char)(value >> 8);
+    p[2] = (unsigned char)(value >> 16);
+    p[3] = (unsigned char)(value >> 24);
+}
 
 // Header of a PayloadArchive; false when fewer than 8 bytes.
 bool ReadArchiveHeader(const unsigned char* data, uint32_t size,

@@ -1,22 +1,17 @@
 // PE images read from their bytes; bounded like the package readers.
 #include "pe_image.h"
+#include "package.h"
 
 static uint32_t Read16(const unsigned char* p)
 {
     return (uint32_t)p[0] | ((uint32_t)p[1] << 8);
 }
 
-static uint32_t Read32(const unsigned char* p)
-{
-    return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) |
-           ((uint32_t)p[3] << 24);
-}
-
 bool FindChecksumField(const unsigned char* data, uint32_t size, uint32_t* field)
 {
     if (!data || size < PE_SIGNATURE_POINTER + 4 || data[0] != 'M' || data[1] != 'Z')
         return false;
-    uint32_t pe = Read32(data + PE_SIGNATURE_POINTER);
+    uint32_t pe = ReadUint32(data + PE_SIGNATURE_POINTER);
     // Subtractions only: pe + anything could wrap.
     if (pe > size || size - pe < PE_OPTIONAL_HEADER_OFFSET + PE_OPTIONAL_CHECKSUM + 4)
         return false;
@@ -50,7 +45,7 @@ static uint64_t AddRange(uint64_t sum, const unsigned char* data, uint32_t posit
         i = 1;
     }
     for (; count - i >= 4; i += 4)
-        sum += Read32(data + i);
+        sum += ReadUint32(data + i);
     for (; i < count; ++i)
         sum += (uint32_t)data[i] << (8 * ((position + i) & 1));
     return sum;
@@ -134,7 +129,7 @@ bool ReadPeHeaders(const unsigned char* data, uint32_t size, PeHeaders* headers)
         return false;
     if (optionalSize < countAt + 4)
         return false;
-    const uint32_t count = Read32(o + countAt);
+    const uint32_t count = ReadUint32(o + countAt);
     if (count > (optionalSize - countAt - 4) / 8)
         return false;
     const uint32_t table = optional + optionalSize;
@@ -144,22 +139,22 @@ bool ReadPeHeaders(const unsigned char* data, uint32_t size, PeHeaders* headers)
 
     headers->machine = (uint16_t)Read16(file);
     headers->sectionCount = (uint16_t)sectionCount;
-    headers->timeStamp = Read32(file + 4);
-    headers->symbolTable = Read32(file + 8);
-    headers->symbolCount = Read32(file + 12);
+    headers->timeStamp = ReadUint32(file + 4);
+    headers->symbolTable = ReadUint32(file + 8);
+    headers->symbolCount = ReadUint32(file + 12);
     headers->characteristics = (uint16_t)Read16(file + 18);
     headers->magic = (uint16_t)magic;
-    headers->sectionAlignment = Read32(o + OPTIONAL_SECTION_ALIGNMENT);
-    headers->fileAlignment = Read32(o + OPTIONAL_FILE_ALIGNMENT);
-    headers->sizeOfImage = Read32(o + OPTIONAL_SIZE_OF_IMAGE);
-    headers->sizeOfHeaders = Read32(o + PE_OPTIONAL_SIZE_OF_HEADERS);
-    headers->checksum = Read32(o + PE_OPTIONAL_CHECKSUM);
+    headers->sectionAlignment = ReadUint32(o + OPTIONAL_SECTION_ALIGNMENT);
+    headers->fileAlignment = ReadUint32(o + OPTIONAL_FILE_ALIGNMENT);
+    headers->sizeOfImage = ReadUint32(o + OPTIONAL_SIZE_OF_IMAGE);
+    headers->sizeOfHeaders = ReadUint32(o + PE_OPTIONAL_SIZE_OF_HEADERS);
+    headers->checksum = ReadUint32(o + PE_OPTIONAL_CHECKSUM);
     headers->subsystem = (uint16_t)Read16(o + OPTIONAL_SUBSYSTEM);
     headers->dllCharacteristics = (uint16_t)Read16(o + OPTIONAL_DLL_CHARACTERISTICS);
     for (uint32_t i = 0; i < (uint32_t)PE_DIRECTORY_SLOTS; ++i) {
         const unsigned char* slot = o + countAt + 4 + 8 * i;
-        headers->directories[i].rva = i < count ? Read32(slot) : 0;
-        headers->directories[i].size = i < count ? Read32(slot + 4) : 0;
+        headers->directories[i].rva = i < count ? ReadUint32(slot) : 0;
+        headers->directories[i].size = i < count ? ReadUint32(slot + 4) : 0;
     }
     headers->optionalHeader = optional;
     headers->checksumField = field;
@@ -179,11 +174,11 @@ bool ReadPeSection(const unsigned char* data, uint32_t size, const PeHeaders* he
     for (int i = 0; i < 8; ++i)
         section->name[i] = (char)h[i];
     section->name[8] = 0;
-    section->virtualSize = Read32(h + 8);
-    section->virtualAddress = Read32(h + 12);
-    section->rawSize = Read32(h + PE_SECTION_RAW_SIZE);
-    section->rawPointer = Read32(h + PE_SECTION_RAW_POINTER);
-    section->characteristics = Read32(h + 36);
+    section->virtualSize = ReadUint32(h + 8);
+    section->virtualAddress = ReadUint32(h + 12);
+    section->rawSize = ReadUint32(h + PE_SECTION_RAW_SIZE);
+    section->rawPointer = ReadUint32(h + PE_SECTION_RAW_POINTER);
+    section->characteristics = ReadUint32(h + 36);
     section->header = at;
     return true;
 }
@@ -236,7 +231,7 @@ bool WalkPeImports(const unsigned char* data, uint32_t size, const PeHeaders* he
     if (!MapPeRvaSpan(data, size, headers, imports->rva, &table, &available))
         return false;
     for (uint32_t at = 0; available - at >= IMPORT_DESCRIPTOR_SIZE; at += IMPORT_DESCRIPTOR_SIZE) {
-        const uint32_t nameRva = Read32(data + table + at + IMPORT_NAME);
+        const uint32_t nameRva = ReadUint32(data + table + at + IMPORT_NAME);
         if (nameRva == 0)
             return true;
         uint32_t name, room;
@@ -266,10 +261,10 @@ bool WalkPeRelocations(const unsigned char* data, uint32_t size, const PeHeaders
         if (relocations->size - at < RELOCATION_BLOCK_HEADER)
             return false;
         const unsigned char* block = data + table + at;
-        const uint32_t blockSize = Read32(block + 4);
+        const uint32_t blockSize = ReadUint32(block + 4);
         if (blockSize < RELOCATION_BLOCK_HEADER || blockSize > relocations->size - at)
             return false;
-        if (!visit(Read32(block), block + RELOCATION_BLOCK_HEADER,
+        if (!visit(ReadUint32(block), block + RELOCATION_BLOCK_HEADER,
                    (blockSize - RELOCATION_BLOCK_HEADER) / 2, context))
             return true;
         at += blockSize;
@@ -333,10 +328,10 @@ static bool WalkResourceDirectory(ResourceWalk* walk, uint32_t at, int level)
             return false;
         --walk->budget;
         const unsigned char* entry = directory + RESOURCE_DIRECTORY_SIZE + i * RESOURCE_ENTRY_SIZE;
-        const uint32_t target = Read32(entry + 4);
+        const uint32_t target = ReadUint32(entry + 4);
         const bool isDirectory = (target & RESOURCE_SUBDIRECTORY) != 0;
         PeResourceName name;
-        if (!ReadResourceName(walk, Read32(entry), &name) || isDirectory != (level < 2))
+        if (!ReadResourceName(walk, ReadUint32(entry), &name) || isDirectory != (level < 2))
             return false;
         if (level < 2) {
             if (level == 0)
@@ -355,9 +350,9 @@ static bool WalkResourceDirectory(ResourceWalk* walk, uint32_t at, int level)
         const unsigned char* dataEntry = walk->data + walk->root + target;
         PeResource* resource = &walk->resource;
         resource->language = name.id;
-        resource->size = Read32(dataEntry + 4);
-        resource->codePage = Read32(dataEntry + 8);
-        if (!MapPeRva(walk->data, walk->size, walk->headers, Read32(dataEntry), resource->size,
+        resource->size = ReadUint32(dataEntry + 4);
+        resource->codePage = ReadUint32(dataEntry + 8);
+        if (!MapPeRva(walk->data, walk->size, walk->headers, ReadUint32(dataEntry), resource->size,
                       &resource->offset))
             return false;
         if (!walk->visit(resource, walk->context)) {
