@@ -4,9 +4,6 @@
 #include "core/setup.h"
 #include "core/texts.h"
 
-// Message texts hold a text, a folder and a name of up to 259 characters
-// each, well inside wsprintfA's 1024-character limit.
-static const int MESSAGE_SIZE = 1024;
 // Large enough that the pieces cost nothing, small enough that even a slow
 // disk writes one well within the few seconds after which the system calls
 // a window that has not looked at its messages "not responding".
@@ -15,6 +12,12 @@ static const DWORD WRITE_PIECE = 32u << 20;
 int PathExists(const char* path)
 {
     return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES ? 1 : 0;
+}
+
+bool IsFolder(const char* path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 void AdvanceProgress(HWND page, uint32_t size)
@@ -46,14 +49,6 @@ static bool AskOverwrite(HWND page, const char* name)
     return ShowError(page, question, MB_YESNO) == IDYES;
 }
 
-// True for Retry. The path shown is the whole joined path, even when it was
-// refused for being too long, so that the user sees what could not be made.
-static bool AskRetry(HWND page, const char* name)
-{
-    char message[MESSAGE_SIZE];
-    wsprintfA(message, "%s%s\\%s", TEXT_CANNOT_WRITE, g_setup.installFolder, name);
-    return ShowError(page, message, MB_RETRYCANCEL) == IDRETRY;
-}
 
 // Creates one file and writes the entry's bytes into it in one call, right
 // from the resource. Returns true when every byte was written. *created
@@ -98,6 +93,10 @@ static void ExtractEntry(const ArchiveEntry& entry, uint32_t index, HWND page)
     // lands where the log says whatever the current directory is.
     char path[PATH_SIZE];
     bool fits = JoinPath(path, g_setup.installFolder, entry.name);
+    // The path shown is the whole joined path, even when it was refused for
+    // being too long, so that the user sees what could not be made.
+    char shown[LONG_PATH_SIZE];
+    JoinText(shown, LONG_PATH_SIZE, g_setup.installFolder, "\\", entry.name);
 
     if (fits && PathExists(path) && !AskOverwrite(page, entry.name)) {
         Sleep(50);
@@ -110,7 +109,7 @@ static void ExtractEntry(const ArchiveEntry& entry, uint32_t index, HWND page)
         // another name; the user can only skip it.
         if (fits && WriteEntry(path, key, entry, page, &created))
             return;
-        if (!AskRetry(page, entry.name))
+        if (!AskRetry(page, TEXT_CANNOT_WRITE, shown))
             break;
     }
     // Skipped. A half-written file of ours is removed rather than left as

@@ -29,10 +29,12 @@ bool SpecialFolderPath(int folderId, char* buffer)
     return true;
 }
 
-void CreateShortcut(const char* linkPath, const char* targetPath)
+bool CreateShortcut(const char* linkPath, const char* targetPath)
 {
-    if (FAILED(OleInitialize(0)))
-        return;
+    // A path too long for the system is refused, never cut into another.
+    if (!targetPath[0] || lstrlenA(targetPath) >= PATH_SIZE || lstrlenA(linkPath) >= PATH_SIZE ||
+        FAILED(OleInitialize(0)))
+        return false;
     IShellLinkA* link = 0;
     IPersistFile* file = 0;
     HRESULT result = CoCreateInstance(ShellLinkClass, 0, CLSCTX_INPROC_SERVER,
@@ -45,26 +47,48 @@ void CreateShortcut(const char* linkPath, const char* targetPath)
         result = link->SetWorkingDirectory(g_setup.installFolder);
     if (SUCCEEDED(result)) {
         WCHAR wide[PATH_SIZE];
-        if (MultiByteToWideChar(CP_ACP, 0, linkPath, -1, wide, PATH_SIZE) > 0)
-            file->Save(wide, TRUE);
+        result = MultiByteToWideChar(CP_ACP, 0, linkPath, -1, wide, PATH_SIZE) > 0
+                     ? file->Save(wide, TRUE)
+                     : E_FAIL;
     }
     if (file)
         file->Release();
     if (link)
         link->Release();
+    return SUCCEEDED(result);
+}
+
+// One shortcut, asked about again while it cannot be saved; false once the
+// user has chosen Cancel, and then nothing of it is logged.
+static bool SaveShortcut(const char* linkPath, const char* targetPath)
+{
+    while (!CreateShortcut(linkPath, targetPath))
+        if (!AskRetry(GetActiveWindow(), TEXT_CANNOT_MAKE_LINK, linkPath))
+            return false;
+    return true;
 }
 
 void CreateGroupFolder()
 {
     char programs[PATH_SIZE];
+    char folder[LONG_PATH_SIZE];
     g_setup.groupFolder[0] = 0;
     // Without the Programs folder there is no group; groupFolder stays empty
     // and no group shortcut is made from an undefined path.
     if (!SpecialFolderPath(CSIDL_PROGRAMS, programs))
         return;
-    if (!JoinPath(g_setup.groupFolder, programs, g_setup.groupName))
-        return;
-    CreateDirectoryA(g_setup.groupFolder, 0);
+    JoinText(folder, LONG_PATH_SIZE, programs, "\\", g_setup.groupName);
+    // An existing folder of that name is the group; anything else in its
+    // place is reported. After Cancel there is no group and so no group
+    // shortcut.
+    for (;;) {
+        if (lstrlenA(folder) < PATH_SIZE && (CreateDirectoryA(folder, 0) || IsFolder(folder))) {
+            CopyString(g_setup.groupFolder, folder);
+            return;
+        }
+        if (!AskRetry(GetActiveWindow(), TEXT_CANNOT_CREATE_DIR, folder))
+            return;
+    }
 }
 
 static uint32_t FileSizeOf(const char* path)
@@ -101,16 +125,16 @@ void CreateGroupShortcuts()
     offset = 4;
     for (uint32_t i = 1; i <= count && NextGroupLink(list, size, &offset, &target, &name); ++i) {
         char targetPath[PATH_SIZE];
-        char linkPath[PATH_SIZE];
-        // A path that does not fit is skipped with its log entry, leaving a
-        // gap in the numbering, rather than cut into another name.
-        if (!JoinPath(targetPath, g_setup.installFolder, target) ||
-            !JoinPath(linkPath, g_setup.groupFolder, name, ".lnk"))
+        char linkPath[LONG_PATH_SIZE];
+        JoinPath(targetPath, g_setup.installFolder, target);
+        JoinText(linkPath, LONG_PATH_SIZE, g_setup.groupFolder, "\\", name, ".lnk");
+        // Logged once it exists; a shortcut skipped leaves a gap in the
+        // numbering, as a file the user kept does.
+        if (!SaveShortcut(linkPath, targetPath))
             continue;
         char key[16];
         wsprintfA(key, "Link%i", (int)i);
         LogWrite("Links", key, linkPath);
-        CreateShortcut(linkPath, targetPath);
         total += FileSizeOf(linkPath);
     }
     LogWrite("Links", "Dir", g_setup.groupFolder);
@@ -120,13 +144,19 @@ void CreateGroupShortcuts()
 void AddExtraShortcut(int folderId, const char* name, const char* target)
 {
     char folder[PATH_SIZE];
-    char linkPath[PATH_SIZE];
+    char linkPath[LONG_PATH_SIZE];
     char targetPath[PATH_SIZE];
-    if (!SpecialFolderPath(folderId, folder) ||
-        !JoinPath(linkPath, folder, name, ".lnk") ||
-        !JoinPath(targetPath, g_setup.installFolder, target))
+    JoinPath(targetPath, g_setup.installFolder, target);
+    // A special folder the shell cannot name is reported by the shortcut's
+    // own name: no shortcut is made from an undefined path.
+    while (!SpecialFolderPath(folderId, folder)) {
+        JoinText(linkPath, LONG_PATH_SIZE, name, ".lnk");
+        if (!AskRetry(GetActiveWindow(), TEXT_CANNOT_MAKE_LINK, linkPath))
+            return;
+    }
+    JoinText(linkPath, LONG_PATH_SIZE, folder, "\\", name, ".lnk");
+    if (!SaveShortcut(linkPath, targetPath))
         return;
-    CreateShortcut(linkPath, targetPath);
     ++g_setup.linkCount;
     char key[16];
     wsprintfA(key, "Link%i", g_setup.linkCount);

@@ -11,3 +11,10 @@ int ShowError(HWND owner, const char* text, UINT type)
 {
     return ShowMessage(owner, text, TEXT_ERROR_CAPTION, type);
 }
+
+bool AskRetry(HWND owner, const char* problem, const char* item)
+{
+    char text[MESSAGE_SIZE];
+    wsprintfA(text, "%s%s", problem, item);
+    return ShowError(owner, text, MB_RETRYCANCEL) == IDRETRY;
+}

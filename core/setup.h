@@ -11,6 +11,13 @@
 // The platform's path limit, NUL included. Every path lives in a buffer of
 // this size and is built through JoinPath, which refuses what will not fit.
 const int PATH_SIZE = MAX_PATH;
+// Room for a folder and a name joined, each up to a path long: registry
+// values that hold a quoted path, and a path too long to be made but still
+// to be named in a message.
+const int LONG_PATH_SIZE = 2 * PATH_SIZE + 8;
+// wsprintfA writes at most this many bytes, NUL included: every message
+// text is formatted into a buffer of this size.
+const int MESSAGE_SIZE = 1024;
 
 // What a page ends its dialog with; the page loop adds it to its index.
 const int PAGE_BACK = -1;
@@ -72,20 +79,30 @@ bool VerifyOwnFile();
 // Null with *size 0 when the resource is missing.
 const unsigned char* LockDataResource(int id, uint32_t* size);
 
-// core/strings.cpp: bounded string helpers over PATH_SIZE buffers.
-// out = the pieces end to end; false, with out emptied, when the result
-// would need more than PATH_SIZE - 1 characters.
+// core/strings.cpp: bounded string helpers.
+// out (size bytes, at most LONG_PATH_SIZE) = the pieces end to end; false,
+// with out emptied, when the result would need more than size - 1
+// characters.
+bool JoinText(char* out, int size, const char* a, const char* b,
+              const char* c = "", const char* d = "");
+// JoinText into a PATH_SIZE buffer.
 bool JoinStrings(char* out, const char* a, const char* b,
                  const char* c = "", const char* d = "");
 // out = folder + "\" + name + suffix, through JoinStrings.
 bool JoinPath(char* out, const char* folder, const char* name,
               const char* suffix = "");
 bool CopyString(char* out, const char* text);
+// Drops the spaces and dots that the file system drops from the end of a
+// name, so that the name used is the name stored.
+void TrimNameEnd(char* name);
 
 // core/message.cpp: every message box the program shows.
 int ShowMessage(HWND owner, const char* text, const char* caption, UINT type);
 // caption "Ошибка", the program's caption for its own errors
 int ShowError(HWND owner, const char* text, UINT type);
+// problem + item, with Retry and Cancel; true for Retry. Every step that
+// cannot make its file, folder, shortcut or registry key asks this way.
+bool AskRetry(HWND owner, const char* problem, const char* item);
 
 // log/setup_log.cpp
 void LogWrite(const char* section, const char* key, const char* value);
@@ -93,12 +110,14 @@ void LogWriteNumber(const char* section, const char* key, int number);
 
 // actions/extract.cpp
 int PathExists(const char* path);
+bool IsFolder(const char* path);
 void ExtractPayload(const unsigned char* archive, uint32_t size, HWND page);
 void AdvanceProgress(HWND page, uint32_t size);
 
 // actions/shortcuts.cpp
 bool SpecialFolderPath(int folderId, char* buffer);
-void CreateShortcut(const char* linkPath, const char* targetPath);
+// True when the .lnk was saved.
+bool CreateShortcut(const char* linkPath, const char* targetPath);
 void CreateGroupFolder();
 void CreateGroupShortcuts();
 void AddExtraShortcut(int folderId, const char* name, const char* target);

@@ -12,7 +12,13 @@
 #define TEXT_OVERWRITE       "Файл %s уже существует. Переписать его ?"
 #define TEXT_CANNOT_WRITE    "Невозможно записать файл\n"
 #define TEXT_CANNOT_CREATE_DIR "Невозможно создать каталог\n"
+#define TEXT_CANNOT_MAKE_LINK "Невозможно создать ярлык\n"
+#define TEXT_CANNOT_MAKE_KEY "Невозможно создать раздел реестра\n"
+#define TEXT_CANNOT_SET_VALUE "Невозможно записать значение в раздел реестра\n"
 #define TEXT_PATH_TOO_LONG   "Слишком длинный путь к каталогу:\n"
+#define TEXT_LONGEST_PATH    "\nПуть к файлу в нем был бы длиннее 259 символов:\n"
+#define TEXT_BLANK_FOLDER    "Имя каталога не может состоять только из пробелов и точек."
+#define TEXT_BLANK_GROUP     "Имя группы не может состоять только из пробелов и точек."
 #define TEXT_DAMAGED_SETUP   "Файл программы установки поврежден, установка невозможна.\n" \
                              "Получите программу установки заново."
 #define TEXT_REQUIRED_SPACE  "Необходимо: %i килобайт"
@@ -33,6 +39,6 @@
 #define FILE_EXTENSION       ".vdb"
 #define FILE_CLASS           "VarazAzadEvuz"
 #define UNINSTALL_KEY        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
-#define LOG_FILE_FORMAT      "%s\\setup.log"
+#define LOG_FILE_NAME        "setup.log"
 
 #endif

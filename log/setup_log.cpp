@@ -20,10 +20,7 @@ void LogWrite(const char* section, const char* key, const char* value)
     // on without it and not be asked again.
     while (!WritePrivateProfileStringA(section, key, value ? value : "", g_setup.logPath) &&
            !logGivenUp) {
-        char message[PATH_SIZE + 64];
-        lstrcpyA(message, TEXT_CANNOT_WRITE);
-        lstrcatA(message, g_setup.logPath);
-        if (ShowError(GetActiveWindow(), message, MB_RETRYCANCEL) != IDRETRY)
+        if (!AskRetry(GetActiveWindow(), TEXT_CANNOT_WRITE, g_setup.logPath))
             logGivenUp = true;
     }
 }

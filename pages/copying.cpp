@@ -43,7 +43,7 @@ INT_PTR CALLBACK CopyingPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
     case WM_INITDIALOG:
-        JoinPath(g_setup.logPath, g_setup.installFolder, "setup.log");
+        JoinPath(g_setup.logPath, g_setup.installFolder, LOG_FILE_NAME);
         g_setup.progress = 0;
         SendDlgItemMessageA(page, IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, 110));
         Sleep(20);

@@ -22,76 +22,110 @@ static void OfferDefaultFolder(HWND page)
     SetDlgItemTextA(page, IDC_SPACE_TEXT, space);
 }
 
-// "C:\..." and "\\server\share\..." are full paths; anything else typed
-// would be taken relative to wherever setup happened to be started.
-static bool IsFullPath(const char* path)
+static const char* Longer(const char* a, const char* b)
 {
-    bool drive = ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
-                 path[1] == ':' && path[2] == '\\';
-    bool unc = path[0] == '\\' && path[1] == '\\';
-    return drive || unc;
+    return lstrlenA(b) > lstrlenA(a) ? b : a;
 }
 
-static int LongestPayloadName()
+// The longest name the installation joins below its folder: the payload's
+// files, the log, the targets of every shortcut, the uninstaller and the
+// product program that the file type names.
+static const char* LongestInstalledName()
 {
-    uint32_t size, total, count;
+    const char* longest = Longer(Longer(LOG_FILE_NAME, EXTRA_LOGGED_FILE), PRODUCT_PROGRAM + 1);
+    const char* const strings[] = {g_setup.startupTarget, g_setup.desktopTarget,
+                                   g_setup.runTarget, g_setup.uninstallerName};
+    for (const char* name : strings)
+        longest = Longer(longest, name);
+
+    uint32_t size, total, count, offset = ARCHIVE_HEADER_SIZE;
     const unsigned char* archive = LockDataResource(IDR_PAYLOAD, &size);
-    int longest = 0;
-    if (!ReadArchiveHeader(archive, size, &total, &count))
-        return 0;
-    uint32_t offset = ARCHIVE_HEADER_SIZE;
     ArchiveEntry entry;
-    for (uint32_t i = 0; i < count && NextArchiveEntry(archive, size, &offset, &entry); ++i)
-        if (lstrlenA(entry.name) > longest)
-            longest = lstrlenA(entry.name);
+    if (ReadArchiveHeader(archive, size, &total, &count))
+        for (uint32_t i = 0; i < count && NextArchiveEntry(archive, size, &offset, &entry); ++i)
+            longest = Longer(longest, entry.name);
+
+    const unsigned char* links = LockDataResource(IDR_GROUP_LINKS, &size);
+    const char* target;
+    const char* name;
+    offset = 4;
+    if (ReadLinkCount(links, size, &count))
+        for (uint32_t i = 0; i < count && NextGroupLink(links, size, &offset, &target, &name); ++i)
+            longest = Longer(longest, target);
     return longest;
 }
 
-// Every path the installation joins below the folder must fit, or some file
-// could not be written (nor logged) under its own name.
-static bool JoinedPathsFit(const char* folder)
+// The folder as the file system will name it: a full path (relative and
+// drive-relative input is taken from the current folder), without the
+// trailing backslash, spaces and dots the system drops from a name's end.
+// Each pass may uncover more (C:\Apps..\x gives C:\Apps.\x, then
+// C:\Apps\x), so it runs until the name stands still. False when the full
+// path does not fit a path buffer; an empty folder stays empty.
+static bool NormaliseFolder(char* folder)
 {
-    int longest = LongestPayloadName();
-    if (lstrlenA("setup.log") > longest)
-        longest = lstrlenA("setup.log");
-    return lstrlenA(folder) + 1 + longest <= PATH_SIZE - 1;
+    for (int pass = 0; pass < 8; ++pass) {
+        char full[PATH_SIZE];
+        DWORD length = GetFullPathNameA(folder, PATH_SIZE, full, 0);
+        if (length == 0)
+            return true;
+        if (length >= (DWORD)PATH_SIZE)
+            return false;
+        for (;;) {
+            TrimNameEnd(full);
+            length = lstrlenA(full);
+            // A drive's root keeps its backslash: "C:" alone is relative.
+            if (length <= 3 || full[length - 1] != '\\')
+                break;
+            full[length - 1] = 0;
+        }
+        if (lstrcmpA(full, folder) == 0)
+            return true;
+        lstrcpyA(folder, full);
+    }
+    return true;
 }
 
-static void ReportFolder(HWND page, const char* prefix, const char* folder)
+static void ReportFolder(HWND page, const char* problem, const char* folder,
+                         const char* detail = "", const char* longPath = "")
 {
-    char text[PATH_SIZE + 64];
-    lstrcpyA(text, prefix);
-    lstrcatA(text, folder);
+    char text[MESSAGE_SIZE];
+    wsprintfA(text, "%s%s%s%s", problem, folder, detail, longPath);
     ShowError(page, text, MB_OK);
-}
-
-static bool IsFolder(const char* path)
-{
-    DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 static void ConfirmFolder(HWND page)
 {
-    GetDlgItemTextA(page, IDC_DEST_DIR, g_setup.installFolder, PATH_SIZE);
-    if (g_setup.installFolder[0] && !IsFullPath(g_setup.installFolder)) {
-        char full[PATH_SIZE];
-        DWORD length = GetFullPathNameA(g_setup.installFolder, PATH_SIZE, full, 0);
-        if (length > 0 && length < (DWORD)PATH_SIZE)
-            CopyString(g_setup.installFolder, full);
+    char* folder = g_setup.installFolder;
+    GetDlgItemTextA(page, IDC_DEST_DIR, folder, PATH_SIZE);
+    char trimmed[PATH_SIZE];
+    CopyString(trimmed, folder);
+    TrimNameEnd(trimmed);
+    if (folder[0] && !trimmed[0]) {
+        ShowError(page, TEXT_BLANK_FOLDER, MB_OK);
+        return;
     }
-    if (!JoinedPathsFit(g_setup.installFolder)) {
-        ReportFolder(page, TEXT_PATH_TOO_LONG, g_setup.installFolder);
+    if (!NormaliseFolder(folder)) {
+        ReportFolder(page, TEXT_PATH_TOO_LONG, folder);
+        return;
+    }
+    // What the box shows is what the installation will use.
+    SetDlgItemTextA(page, IDC_DEST_DIR, folder);
+
+    // Every path the installation joins below the folder must fit, or some
+    // file, shortcut or registry entry could not be made under its name.
+    const char* longest = LongestInstalledName();
+    char longPath[LONG_PATH_SIZE];
+    if (!JoinText(longPath, PATH_SIZE, folder, "\\", longest)) {
+        JoinText(longPath, LONG_PATH_SIZE, folder, "\\", longest);
+        ReportFolder(page, TEXT_PATH_TOO_LONG, folder, TEXT_LONGEST_PATH, longPath);
         return;
     }
     // A file of that name passes no check: the installation needs a folder.
-    if (PathExists(g_setup.installFolder) ? IsFolder(g_setup.installFolder)
-                                          : IsFullPath(g_setup.installFolder) &&
-                                                CreateDirectoryA(g_setup.installFolder, 0)) {
+    if (PathExists(folder) ? IsFolder(folder) : folder[0] && CreateDirectoryA(folder, 0)) {
         EndDialog(page, PAGE_NEXT);
         return;
     }
-    ReportFolder(page, TEXT_CANNOT_CREATE_DIR, g_setup.installFolder);
+    ReportFolder(page, TEXT_CANNOT_CREATE_DIR, folder);
 }
 
 INT_PTR CALLBACK DestinationPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)

@@ -24,18 +24,14 @@ void FillGroupList(HWND list, const char* folder)
 
 int IsValidGroupName(const char* name)
 {
-    bool onlyDots = name[0] != 0;
     for (const char* p = name; *p; ++p) {
         switch (*p) {
         case '?': case '|': case '*': case ':': case '\\':
         case '/': case '"': case '<': case '>':
             return 0;
         }
-        if (*p != '.')
-            onlyDots = false;
     }
-    // "." or ".." would put the group beside or above the Programs folder.
-    return !onlyDots;
+    return 1;
 }
 
 static void CopySelectedGroup(HWND page)
@@ -85,9 +81,20 @@ static void ConfirmGroup(HWND page)
         ShowError(page, TEXT_BAD_GROUP_NAME, MB_OK);
         return;
     }
+    // The folder is made under the name the system stores, so that is the
+    // name used and shown. An empty name stays allowed (the shortcuts go
+    // straight into the Programs folder); one that only trims to nothing
+    // ("." and ".." among them) would put the group beside or above it.
+    bool typed = name[0] != 0;
+    TrimNameEnd(name);
+    if (typed && !name[0]) {
+        ShowError(page, TEXT_BLANK_GROUP, MB_OK);
+        return;
+    }
+    SetDlgItemTextA(page, IDC_GROUP_NAME, name);
     char groupFolder[PATH_SIZE];
     if (!GroupPathsFit(name, groupFolder)) {
-        char text[2 * PATH_SIZE + 64];
+        char text[MESSAGE_SIZE];
         wsprintfA(text, "%s%s\\%s", TEXT_PATH_TOO_LONG, g_setup.programsFolder, name);
         ShowError(page, text, MB_OK);
         return;

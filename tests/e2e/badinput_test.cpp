@@ -98,17 +98,28 @@ TEST(BadInput, TheDestinationRefusesPathsItCannotUse)
         std::wstring text = Refusal(setup, page);
         EXPECT_TRUE(StartsWith(text, PATH_TOO_LONG) || StartsWith(text, CANNOT_CREATE))
             << ui::Narrow(text);
-        EXPECT_LE(RefusedPath(text).size(), LONGEST);
+        std::wstring path = RefusedPath(text);
+        EXPECT_LE(path.substr(0, path.find(L'\n')).size(), LONGEST);
     }
 
-    // Too long once the payload's names or the log's are joined to it: the
-    // longest payload name is 12 characters, "\setup.log" 10.
+    // Too long once the installed names are joined to it: the longest, a
+    // payload file or a shortcut's target, has 12 characters. Trailing dots
+    // and spaces typed after it are dropped, in the box too, as the file
+    // system would drop them.
     {
         SCOPED_TRACE("joined paths too long");
         std::wstring folder = root + L"\\" + std::wstring(247 - root.size() - 1, L'j');
         ASSERT_EQ(folder.size(), 247u);
-        ASSERT_TRUE(ui::SetControlText(page, IDC_DEST_DIR, folder));
-        EXPECT_EQ(Refusal(setup, page), PATH_TOO_LONG + folder);
+        ASSERT_TRUE(ui::SetControlText(page, IDC_DEST_DIR, folder + L" . "));
+        EXPECT_EQ(Refusal(setup, page), FolderTooLong(folder, L"settings.ini"));
+        EXPECT_EQ(ui::ControlText(page, IDC_DEST_DIR), folder);
+    }
+
+    // Nothing is left once the system has dropped what it drops.
+    for (const wchar_t* blank : {L".", L"..", L"   ", L". . "}) {
+        SCOPED_TRACE("\"" + ui::Narrow(blank) + "\"");
+        ASSERT_TRUE(ui::SetControlText(page, IDC_DEST_DIR, blank));
+        EXPECT_EQ(Refusal(setup, page), BLANK_FOLDER);
     }
 
     std::vector<std::wstring> refused = {base + L"<", base + L">", base + L"|", base + L"\"",
@@ -142,12 +153,18 @@ TEST(BadInput, TheGroupPageRefusesNamesNoFolderCanHave)
     HWND page = WalkToGroup(setup, WalkToDestination(setup, StartSetup(&setup)), folder);
     ASSERT_TRUE(page);
 
-    std::vector<std::wstring> names = {L".", L".."};
-    for (wchar_t c : std::wstring(L"?|*:\\/\"<>")) names.push_back(stem + std::wstring(1, c) + L"name");
-    for (const std::wstring& name : names) {
+    for (wchar_t c : std::wstring(L"?|*:\\/\"<>")) {
+        std::wstring name = stem + std::wstring(1, c) + L"name";
         SCOPED_TRACE(ui::Narrow(name));
         ASSERT_TRUE(ui::SetControlText(page, IDC_GROUP_NAME, name));
         EXPECT_EQ(Refusal(setup, page), BAD_GROUP_NAME);
+    }
+    // Trimmed as the file system trims a name, these leave nothing: the
+    // group would be the Programs folder itself or its parent.
+    for (const wchar_t* blank : {L".", L"..", L"   ", L".. "}) {
+        SCOPED_TRACE("\"" + ui::Narrow(blank) + "\"");
+        ASSERT_TRUE(ui::SetControlText(page, IDC_GROUP_NAME, blank));
+        EXPECT_EQ(Refusal(setup, page), BLANK_GROUP);
     }
 
     // A name longer than any folder path can hold: the box keeps at most
@@ -162,43 +179,62 @@ TEST(BadInput, TheGroupPageRefusesNamesNoFolderCanHave)
     if (IsWindowVisible(page)) LeaveWizard(setup, page);
 }
 
-TEST(BadInput, ATrailingBackslashAndATrailingDotStillInstallInPlace)
+// People type a stray space or an extra dot, and relative names. The file
+// system drops trailing spaces and dots from the folder it makes; every
+// file, shortcut, registry value and log line must name that same folder,
+// and the uninstaller started from the uninstall entry must find it all.
+TEST(BadInput, NamesEndingInSpacesOrDotsInstallUnderTheNamesTheSystemStores)
 {
     const std::wstring name = UniqueName(L"trailing");
     const std::wstring folder = TestRoot() + L"\\" + name;
-    const std::wstring group = UniqueName(L"e2e trailing") + L".";
+    const std::wstring group = UniqueName(L"e2e trailing");
     const std::wstring programs = SpecialFolder(CSIDL_PROGRAMS);
-    Leftovers leftovers{{folder, programs + L"\\" + group}};
+    const std::wstring startupLink = SpecialFolder(CSIDL_STARTUP) + L"\\Murmelist.lnk";
+    const std::wstring desktopLink = SpecialFolder(CSIDL_DESKTOPDIRECTORY) + L"\\Murmelist.lnk";
+    Leftovers leftovers{{folder, programs + L"\\" + group, startupLink, desktopLink}};
 
+    // Typed relative to the folder setup was started in.
     ui::Process setup;
-    HWND page = WalkToGroup(setup, WalkToDestination(setup, StartSetup(&setup)), folder + L"\\");
+    HWND page = WalkToGroup(setup, WalkToDestination(setup, StartSetup(&setup, {}, TestRoot())),
+                            name + L" .. ");
     ASSERT_TRUE(page);
-    ASSERT_TRUE(ui::SetControlText(page, IDC_GROUP_NAME, group));
-    ASSERT_TRUE(ui::Click(page, IDC_NEXT));
-    HWND finish = ui::WaitForPage(setup.id, FINISH, INSTALL_MS);
-    ASSERT_TRUE(finish) << "the group name ending in a dot was not taken";
-    EXPECT_FALSE(ui::FindMessageBox(setup.id));
-    ASSERT_TRUE(ui::Click(finish, IDC_NEXT));
-    DWORD code = 1;
-    ASSERT_TRUE(ui::WaitForExit(setup, ui::WAIT_MS, &code));
-    EXPECT_EQ(code, 0u);
+    ASSERT_TRUE(ui::SetControlText(page, IDC_GROUP_NAME, group + L". "));
+    std::vector<Question> questions;
+    HWND finish = RunCopying(setup, page, AlwaysYes, &questions);
+    ASSERT_TRUE(finish);
+    EXPECT_TRUE(questions.empty()) << "asked: " << ui::Narrow(questions[0].box.text);
+    CloseFinish(setup, finish, {IDC_DESKTOP_LINK, IDC_STARTUP_LINK, IDC_ASSOCIATE}, false);
 
     for (const std::wstring& file : PayloadNames())
         EXPECT_TRUE(InstalledFile(folder, file) == PackageFile(file)) << ui::Narrow(file);
     // Every logged file and shortcut is where the log says, and nothing
     // landed next to the folder.
     std::vector<LogLine> log = ReadLog(folder);
+    EXPECT_EQ(LogValue(log, L"Files", L"Dir"), folder);
+    EXPECT_EQ(LogValue(log, L"Links", L"Dir"), programs + L"\\" + group);
+    EXPECT_EQ(LogValue(log, L"Links", L"n"), L"4");
     for (const LogLine& line : log) {
         bool isFile = line.section == L"Files" && line.key.compare(0, 4, L"File") == 0;
         bool isLink = line.section == L"Links" && line.key.compare(0, 4, L"Link") == 0;
         if (!isFile && !isLink) continue;
         SCOPED_TRACE(ui::Narrow(line.value));
-        EXPECT_LE(line.value.size(), LONGEST);
         EXPECT_TRUE(Exists(line.value));
-        EXPECT_TRUE(StartsWith(line.value, isFile ? folder + L"\\" : programs + L"\\"));
+        EXPECT_TRUE(!isFile || StartsWith(line.value, folder + L"\\"));
     }
     EXPECT_EQ(EntriesStartingWith(TestRoot(), name), std::vector<std::wstring>{name})
         << "only the installation folder is new";
+    EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, UNINSTALL_ENTRY, L"UninstallString"),
+              L"\"" + folder + L"\\uninst.exe\"");
+    EXPECT_EQ(RegistryText(HKEY_CLASSES_ROOT, L"VarazAzadEvuz\\shell\\open\\command", nullptr),
+              L"\"" + folder + L"\\murmlist.exe\" \"%1\"");
 
-    RunUninstaller(folder, TestRoot() + L"\\" + name + L"-report.txt", nullptr);
+    std::wstring report;
+    ASSERT_TRUE(RunUninstaller(folder, TestRoot() + L"\\" + name + L"-report.txt", &report));
+    EXPECT_EQ(ui::Narrow(report), "") << "left behind";
+    EXPECT_FALSE(Exists(folder));
+    EXPECT_FALSE(Exists(programs + L"\\" + group));
+    EXPECT_FALSE(Exists(startupLink));
+    EXPECT_FALSE(Exists(desktopLink));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_ENTRY));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, L"VarazAzadEvuz"));
 }

@@ -20,6 +20,7 @@ using namespace wiz;
 namespace {
 
 const wchar_t CANNOT_WRITE[] = L"Невозможно записать файл\n";
+const wchar_t CANNOT_MAKE_LINK[] = L"Невозможно создать ярлык\n";
 const wchar_t FOLDER_NOT_EMPTY[] = L" (папка не пуста)";
 
 std::wstring OverwriteQuestion(const std::wstring& name)
@@ -178,27 +179,33 @@ void AnswerOverwrite(const ui::Process& setup, const std::wstring& name, int ans
     ASSERT_TRUE(ui::Answer(box.window, answer));
 }
 
-// The write failure message for path: owned by the copying page, Retry the
-// default. meanwhile runs while the message is shown, before the answer.
+// The failure message for path (a file that cannot be written, unless
+// problem says otherwise): owned by the copying page, Retry the default.
+// meanwhile runs while the message is shown, before the answer.
 void AnswerRetryBox(const ui::Process& setup, const std::wstring& path, int answer,
-                    const std::function<void()>& meanwhile = {})
+                    const std::function<void()>& meanwhile = {},
+                    const wchar_t* problem = CANNOT_WRITE)
 {
-    SCOPED_TRACE("the write failure message for " + ui::Narrow(path));
+    SCOPED_TRACE("the failure message for " + ui::Narrow(path));
     ui::MessageBoxInfo box;
     ASSERT_EQ(WaitForBoxOrFinish(setup, &box), Next::Box) << "not reported";
-    ASSERT_EQ(box.text, CANNOT_WRITE + path);
+    ASSERT_EQ(box.text, problem + path);
     EXPECT_EQ(box.caption, ERROR_CAPTION);
     EXPECT_EQ(Sorted(box.buttons), Sorted({IDRETRY, IDCANCEL}));
     EXPECT_EQ(box.defaultButton, IDRETRY);
     EXPECT_FALSE(box.hasIcon);
-    EXPECT_EQ(ui::WindowText(box.owner), COPYING) << "not owned by the copying page";
+    // The copying page's title says which step it is in.
+    std::wstring owner = ui::WindowText(box.owner);
+    EXPECT_TRUE(owner == COPYING || owner == SHORTCUTS) << "not owned by the copying page";
     if (meanwhile) meanwhile();
     ASSERT_TRUE(ui::Answer(box.window, answer));
 }
 
-// Ends the wizard on the finish page with no option ticked. Any message
-// box met on the way is answered Cancel (or No, or OK) and returned.
-std::vector<std::wstring> FinishWizard(const ui::Process& setup)
+// Ends the wizard on the finish page with the options ticked (none unless
+// given). Any message box met on the way is answered Cancel (or No, or OK)
+// and returned.
+std::vector<std::wstring> FinishWizard(const ui::Process& setup,
+                                       const std::vector<int>& options = {})
 {
     std::vector<std::wstring> boxes;
     for (int i = 0; i < 20; ++i) {
@@ -220,6 +227,7 @@ std::vector<std::wstring> FinishWizard(const ui::Process& setup)
         }
     }
     HWND finish = ui::FindPage(setup.id, FINISH);
+    for (int option : options) EXPECT_TRUE(finish && ui::ClickNow(finish, option));
     EXPECT_TRUE(finish && ui::Click(finish, IDC_NEXT)) << "no finish page";
     DWORD code = 1;
     EXPECT_TRUE(ui::WaitForExit(setup, ui::WAIT_MS, &code)) << "setup did not end";
@@ -596,14 +604,49 @@ TEST(Faults, WithoutAProgramsFolderTheInstallationGoesOnWithoutAGroup)
     EXPECT_FALSE(Exists(run.folder));
 }
 
+// Folders of the user's stand where the group's two shortcuts go. The
+// first: Retry while it is still there asks again, Cancel skips it. The
+// second: Retry once it is gone makes it. Only the shortcut made is
+// logged, and the uninstaller removes exactly that.
+TEST(Faults, AShortcutThatCannotBeSavedIsReportedAndOnlyWhatWasMadeIsLogged)
+{
+    Installation run(WorkRoot() + L"\\" + UniqueName(L"nolink"));
+    const std::wstring first = run.groupFolder + L"\\Murmelist.lnk";
+    const std::wstring second = run.groupFolder + L"\\Удалить Murmelist.lnk";
+    ASSERT_TRUE(CreateDirectoryW(run.groupFolder.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(first.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(second.c_str(), nullptr));
+
+    ASSERT_TRUE(StartCopying(run, WalkToGroupPage(run)));
+    ASSERT_NO_FATAL_FAILURE(AnswerRetryBox(run.setup, first, IDRETRY, {}, CANNOT_MAKE_LINK));
+    ASSERT_NO_FATAL_FAILURE(AnswerRetryBox(run.setup, first, IDCANCEL, {}, CANNOT_MAKE_LINK));
+    ASSERT_NO_FATAL_FAILURE(AnswerRetryBox(
+        run.setup, second, IDRETRY, [&] { RemoveDirectoryW(second.c_str()); }, CANNOT_MAKE_LINK));
+    std::vector<std::wstring> boxes = FinishWizard(run.setup);
+    EXPECT_TRUE(boxes.empty()) << "more messages:" << Listed(boxes);
+
+    ExpectInstalled(run.folder);
+    std::vector<LogLine> log = ReadLog(run.folder);
+    EXPECT_FALSE(LogHas(log, L"Links", L"Link1")) << "a shortcut never made is logged";
+    EXPECT_EQ(LogValue(log, L"Links", L"Link2"), second);
+    EXPECT_EQ(LogValue(log, L"Links", L"size"), std::to_wstring(FileSize(second)));
+    EXPECT_TRUE(LogHas(log, L"RegUninst", L"SubKey"));
+
+    // The user's folder goes away later; then nothing is left.
+    ASSERT_TRUE(RemoveDirectoryW(first.c_str()));
+    EXPECT_EQ(Uninstall(run), L"");
+    EXPECT_FALSE(Exists(run.folder));
+}
+
 // The destination page refuses a folder in which the longest joined path
-// (the folder, a backslash and the longest payload name or "setup.log")
-// would pass 259 characters, before anything is made. A folder that just
-// fits holds the whole installation: every file, the log, the shortcuts
-// and the uninstaller's work.
+// (the folder, a backslash and the longest name installed below it: a
+// payload file, "setup.log", a shortcut's target) would pass 259
+// characters, before anything is made. A folder that just fits holds the
+// whole installation: every file, the log, the shortcuts, the file type's
+// quoted command (longer than any path) and the uninstaller's work.
 TEST(LongFolder, AFolderTooLongIsRefusedAndOneThatJustFitsHoldsTheInstallation)
 {
-    size_t longest = std::wstring(L"setup.log").size();
+    size_t longest = std::wstring(L"murmlist.exe").size();
     for (const std::wstring& name : PayloadNames()) longest = std::max(longest, name.size());
     const size_t fits = MAX_PATH - 1 - 1 - longest;
     const std::wstring base = WorkRoot() + L"\\" + UniqueName(L"long") + L"-";
@@ -618,7 +661,8 @@ TEST(LongFolder, AFolderTooLongIsRefusedAndOneThatJustFitsHoldsTheInstallation)
     ui::MessageBoxInfo box;
     ASSERT_TRUE(ui::WaitForMessageBox(run.setup.id, &box)) << "a folder of 250 characters was taken";
     EXPECT_EQ(box.caption, ERROR_CAPTION);
-    EXPECT_EQ(box.text, PATH_TOO_LONG + tooLong);
+    EXPECT_EQ(box.text.substr(0, box.text.find(L"\n", wcslen(PATH_TOO_LONG))),
+              PATH_TOO_LONG + tooLong);
     EXPECT_EQ(box.buttons, std::vector<int>{IDOK});
     EXPECT_EQ(box.owner, destination);
     ASSERT_TRUE(ui::Answer(box.window, IDOK));
@@ -628,13 +672,25 @@ TEST(LongFolder, AFolderTooLongIsRefusedAndOneThatJustFitsHoldsTheInstallation)
     HWND groupPage = WalkToGroup(run.setup, destination, run.folder);
     ASSERT_TRUE(groupPage) << "a folder of " << fits << " characters was refused";
     ASSERT_TRUE(StartCopying(run, groupPage));
-    std::vector<std::wstring> boxes = FinishWizard(run.setup);
+    Finally removeFileType{[] {
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, L"VarazAzadEvuz");
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, L".vdb");
+    }};
+    std::vector<std::wstring> boxes = FinishWizard(run.setup, {IDC_ASSOCIATE});
     EXPECT_TRUE(boxes.empty()) << "messages:" << Listed(boxes);
     ExpectInstalled(run.folder);
     std::vector<LogLine> log = ReadLog(run.folder);
     for (const std::wstring& name : PayloadNames())
         EXPECT_EQ(LogValue(log, L"Files", FileKey(name)), run.folder + L"\\" + name);
     EXPECT_EQ(LogValue(log, L"Links", L"n"), L"2");
+    EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, UNINSTALL_ENTRY, L"UninstallString"),
+              L"\"" + run.folder + L"\\uninst.exe\"");
+    EXPECT_EQ(RegistryText(HKEY_CLASSES_ROOT, L"VarazAzadEvuz\\DefaultIcon", nullptr),
+              run.folder + L"\\murmlist.exe,1");
+    EXPECT_EQ(RegistryText(HKEY_CLASSES_ROOT, L"VarazAzadEvuz\\shell\\open\\command", nullptr),
+              L"\"" + run.folder + L"\\murmlist.exe\" \"%1\"");
+    EXPECT_TRUE(LogHas(log, L"RegClass", L"Sub2"));
     EXPECT_EQ(Uninstall(run), L"");
     EXPECT_FALSE(Exists(run.folder));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, L"VarazAzadEvuz"));
 }

@@ -37,6 +37,16 @@ const wchar_t CANNOT_CREATE[] = L"Невозможно создать катал
 const wchar_t BAD_GROUP_NAME[] =
     L"Имя группы не должно содержать следующих символов:\n < > \\ / : \" ? * |";
 const wchar_t PATH_TOO_LONG[] = L"Слишком длинный путь к каталогу:\n";
+const wchar_t BLANK_FOLDER[] = L"Имя каталога не может состоять только из пробелов и точек.";
+const wchar_t BLANK_GROUP[] = L"Имя группы не может состоять только из пробелов и точек.";
+
+// The destination page's refusal of a folder below which some installed
+// file's path would pass 259 characters; name is the longest such file.
+inline std::wstring FolderTooLong(const std::wstring& folder, const std::wstring& name)
+{
+    return PATH_TOO_LONG + folder + L"\nПуть к файлу в нем был бы длиннее 259 символов:\n" +
+           folder + L"\\" + name;
+}
 
 // An installation never takes this long, pauses included.
 const int INSTALL_MS = 60000;

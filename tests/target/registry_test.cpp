@@ -58,6 +58,29 @@ void ExpectString(HKEY root, const std::string& key, const char* name, const std
     EXPECT_EQ(value.size, data.size() + 1) << "stored with its NUL";
 }
 
+// A key below which no lasting key can be made: the system refuses a
+// non-volatile key under a volatile one.
+void MakeVolatileKey(HKEY root, const std::string& path)
+{
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, 0, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, 0,
+                              &key, 0),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
+// Every key or value that cannot be written is reported by its key, with
+// Retry and Cancel.
+void ExpectAsked(const SeenBox& box, const char* problem, const std::string& key)
+{
+    EXPECT_EQ(box.caption, Wide("Ошибка"));
+    EXPECT_EQ(box.text, Wide(std::string(problem) + key));
+    EXPECT_EQ(box.buttons, (std::vector<int>{IDCANCEL, IDRETRY}));
+}
+
+const char* const CANNOT_MAKE_KEY = "Невозможно создать раздел реестра\n";
+const char* const CANNOT_SET_VALUE = "Невозможно записать значение в раздел реестра\n";
+
 const char* const INSTALL_FOLDER = "C:\\Program Files\\Murmelist";
 
 class RegistryTest : public ::testing::Test {
@@ -114,6 +137,47 @@ TEST_F(UninstallEntryTest, NamesTheQuotedUninstallerAndLogsItOnce)
         EXPECT_EQ(counts.values, 2u);
         EXPECT_EQ(counts.subKeys, 0u);
         EXPECT_EQ(ReadLogLines(log), expected);
+    }
+}
+
+TEST_F(UninstallEntryTest, AnEntryThatCannotBeWrittenIsAskedAboutAndNeverLeftHalfMade)
+{
+    {
+        SCOPED_TRACE("a key that cannot be made: Cancel, then Retry once it can");
+        MakeVolatileKey(HKEY_LOCAL_MACHINE, key);
+        std::string entry = name + "\\entry";
+        g_setup.displayName = entry.c_str();
+        {
+            BoxAnswerer cancel({IDCANCEL});
+            RegisterUninstall();
+            ASSERT_EQ(cancel.Seen().size(), 1u);
+            ExpectAsked(cancel.Seen()[0], CANNOT_MAKE_KEY,
+                        "HKEY_LOCAL_MACHINE\\" + key + "\\entry");
+        }
+        EXPECT_EQ(CountKey(HKEY_LOCAL_MACHINE, key).subKeys, 0u);
+        EXPECT_TRUE(ReadLogLines(log).empty()) << "an entry never made is logged";
+        {
+            BoxAnswerer retry({IDRETRY},
+                              [&](size_t) { RegDeleteKeyA(HKEY_LOCAL_MACHINE, key.c_str()); });
+            RegisterUninstall();
+            EXPECT_EQ(retry.Seen().size(), 1u);
+        }
+        ExpectString(HKEY_LOCAL_MACHINE, key + "\\entry", "DisplayName", entry);
+        EXPECT_EQ(LogSection(ReadLogLines(log), "RegUninst").size(), 5u);
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, key.c_str());
+        g_setup.displayName = name.c_str();
+    }
+    {
+        SCOPED_TRACE("a value that cannot be written");
+        DeleteFileA(log.c_str());
+        std::string folder = "C:\\" + std::string(250, 'f');
+        lstrcpyA(g_setup.installFolder, folder.c_str());
+        BoxAnswerer cancel({IDCANCEL});
+        RegisterUninstall();
+        ASSERT_EQ(cancel.Seen().size(), 1u);
+        ExpectAsked(cancel.Seen()[0], CANNOT_SET_VALUE, "HKEY_LOCAL_MACHINE\\" + key);
+        EXPECT_FALSE(CountKey(HKEY_LOCAL_MACHINE, key).found) << "a key without its command";
+        EXPECT_TRUE(ReadLogLines(log).empty());
     }
 }
 
@@ -196,14 +260,60 @@ TEST_F(FileTypeTest, OpensQuotedAndLogsEveryKeyBeforeItsParent)
     }
 }
 
-TEST_F(FileTypeTest, FolderTooLongLeavesNoCutCommand)
+// The quoted command is longer than a path; a folder that leaves room for
+// every installed path gets its values whole.
+TEST_F(FileTypeTest, TheDeepestFolderGetsWholeValuesAndADeeperOneIsAskedAbout)
 {
-    std::string longFolder = "C:\\" + std::string(250, 'f');
-    lstrcpyA(g_setup.installFolder, longFolder.c_str());
+    std::string fits = "C:\\" + std::string(246 - 3, 'f');
+    lstrcpyA(g_setup.installFolder, fits.c_str());
     RegisterFileType();
-    ExpectString(HKEY_CLASSES_ROOT, ".vdb", 0, "VarazAzadEvuz");
-    EXPECT_FALSE(ReadValue(HKEY_CLASSES_ROOT, "VarazAzadEvuz\\DefaultIcon", 0).found);
-    EXPECT_FALSE(ReadValue(HKEY_CLASSES_ROOT, "VarazAzadEvuz\\shell\\open\\command", 0).found);
+    ExpectString(HKEY_CLASSES_ROOT, "VarazAzadEvuz\\DefaultIcon", 0, fits + "\\murmlist.exe,1");
+    ExpectString(HKEY_CLASSES_ROOT, "VarazAzadEvuz\\shell\\open\\command", 0,
+                 "\"" + fits + "\\murmlist.exe\" \"%1\"");
+    EXPECT_EQ(LogSection(ReadLogLines(log), "RegClass").size(), 13u);
+
+    RemoveKeys();
+    DeleteFileA(log.c_str());
+    lstrcpyA(g_setup.installFolder, (fits + "ff").c_str());
+    BoxAnswerer cancel({IDCANCEL});
+    RegisterFileType();
+    ASSERT_EQ(cancel.Seen().size(), 1u);
+    ExpectAsked(cancel.Seen()[0], CANNOT_SET_VALUE, "HKEY_CLASSES_ROOT\\VarazAzadEvuz\\DefaultIcon");
+    EXPECT_FALSE(CountKey(HKEY_CLASSES_ROOT, FILE_CLASS).found) << "keys left without values";
+    EXPECT_FALSE(CountKey(HKEY_CLASSES_ROOT, FILE_EXTENSION).found);
+    EXPECT_TRUE(ReadLogLines(log).empty());
+}
+
+// The user's .vdb files open with another program. A file type that cannot
+// be completed leaves them so; Retry, once it can be, completes it.
+TEST_F(FileTypeTest, AKeyThatCannotBeMadeIsAskedAboutAndTheOldTypeStays)
+{
+    HKEY extension;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, FILE_EXTENSION, 0, 0, 0, KEY_ALL_ACCESS, 0,
+                              &extension, 0),
+              ERROR_SUCCESS);
+    RegSetValueExA(extension, 0, 0, REG_SZ, (const BYTE*)"Other.File", 11);
+    RegCloseKey(extension);
+    MakeVolatileKey(HKEY_CLASSES_ROOT, FILE_CLASS);
+
+    {
+        BoxAnswerer cancel({IDCANCEL});
+        RegisterFileType();
+        ASSERT_EQ(cancel.Seen().size(), 1u);
+        ExpectAsked(cancel.Seen()[0], CANNOT_MAKE_KEY,
+                    "HKEY_CLASSES_ROOT\\VarazAzadEvuz\\DefaultIcon");
+    }
+    ExpectString(HKEY_CLASSES_ROOT, FILE_EXTENSION, 0, "Other.File");
+    EXPECT_EQ(CountKey(HKEY_CLASSES_ROOT, FILE_CLASS).subKeys, 0u);
+    EXPECT_TRUE(ReadLogLines(log).empty()) << "a file type never made is logged";
+    {
+        BoxAnswerer retry({IDRETRY}, [](size_t) { RegDeleteKeyA(HKEY_CLASSES_ROOT, FILE_CLASS); });
+        RegisterFileType();
+        EXPECT_EQ(retry.Seen().size(), 1u);
+    }
+    ExpectString(HKEY_CLASSES_ROOT, FILE_EXTENSION, 0, "VarazAzadEvuz");
+    ExpectString(HKEY_CLASSES_ROOT, "VarazAzadEvuz\\shell\\open\\command", 0,
+                 "\"C:\\Program Files\\Murmelist\\murmlist.exe\" \"%1\"");
     EXPECT_EQ(LogSection(ReadLogLines(log), "RegClass").size(), 13u);
 }
 

@@ -106,7 +106,7 @@ protected:
         lstrcpyA(g_setup.desktopName, linkName.c_str());
         lstrcpyA(g_setup.installFolder, install.c_str());
         lstrcpyA(g_setup.groupName, linkName.c_str());
-        wsprintfA(g_setup.logPath, LOG_FILE_FORMAT, g_setup.installFolder);
+        JoinPath(g_setup.logPath, g_setup.installFolder, LOG_FILE_NAME);
 
         // The copying page makes the installation folder the current one
         // for the product it may start. Not here: under Wine every shortcut

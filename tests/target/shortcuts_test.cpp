@@ -204,18 +204,82 @@ TEST_F(ShortcutsTest, StartupAndDesktopContinueTheNumbering)
     EXPECT_EQ(Links(), expected);
 }
 
+// Every shortcut or group folder that cannot be made is reported by its
+// path, with Retry and Cancel; Cancel leaves nothing logged for it.
+const char* const CANNOT_MAKE_LINK = "Невозможно создать ярлык\n";
+const char* const CANNOT_CREATE_DIR = "Невозможно создать каталог\n";
+
+void ExpectAsked(const SeenBox& box, const std::string& text)
+{
+    EXPECT_EQ(box.caption, Wide("Ошибка"));
+    EXPECT_EQ(box.text, Wide(text));
+    EXPECT_EQ(box.buttons, (std::vector<int>{IDCANCEL, IDRETRY}));
+}
+
+TEST_F(ShortcutsTest, WhatCannotBeMadeIsAskedAboutAndOnlyWhatWasMadeIsLogged)
+{
+    std::string group = programs + "\\" + unique;
+    std::string first = group + "\\Murmelist.lnk";
+    std::string second = group + "\\" + UNINSTALL_LINK;
+    std::string startup = ShellFolder(CSIDL_STARTUP) + "\\" + unique + ".lnk";
+    std::string desktop = ShellFolder(CSIDL_DESKTOPDIRECTORY) + "\\" + unique + ".lnk";
+    cleanup = {group, startup, desktop};
+    // A file where the group goes; folders where two shortcuts go.
+    WriteWholeFile(group, "the user's file");
+    CreateDirectoryA(startup.c_str(), 0);
+    CreateDirectoryA(desktop.c_str(), 0);
+    {
+        // The group: Retry once the file is gone. Its first shortcut and the
+        // Startup one: Cancel. The Desktop one: Retry once the folder is gone.
+        BoxAnswerer boxes({IDRETRY, IDCANCEL, IDCANCEL, IDRETRY}, [&](size_t index) {
+            if (index == 0)
+                DeleteFileA(group.c_str());
+            if (index == 3)
+                RemoveDirectoryA(desktop.c_str());
+        });
+        CreateGroupFolder();
+        // The first shortcut's place is taken as soon as the group exists.
+        CreateDirectoryA(first.c_str(), 0);
+        CreateGroupShortcuts();
+        AddExtraShortcut(CSIDL_STARTUP, unique.c_str(), "murmlist.exe");
+        AddExtraShortcut(CSIDL_DESKTOPDIRECTORY, unique.c_str(), "uninst.exe");
+        std::vector<SeenBox> seen = boxes.Seen();
+        ASSERT_EQ(seen.size(), 4u);
+        ExpectAsked(seen[0], CANNOT_CREATE_DIR + group);
+        ExpectAsked(seen[1], CANNOT_MAKE_LINK + first);
+        ExpectAsked(seen[2], CANNOT_MAKE_LINK + startup);
+        ExpectAsked(seen[3], CANNOT_MAKE_LINK + desktop);
+    }
+    EXPECT_STREQ(g_setup.groupFolder, group.c_str());
+    EXPECT_TRUE(IsFolder(first)) << "the folder in the shortcut's place is not ours to touch";
+    ExpectLinkTo(second, "uninst.exe");
+    ExpectLinkTo(desktop, "uninst.exe");
+    EXPECT_TRUE(IsFolder(startup));
+    // Link1 and the Startup shortcut were never made, so never logged; the
+    // Desktop shortcut takes the next number.
+    EXPECT_EQ(g_setup.linkCount, 3);
+    std::vector<std::string> expected = {
+        "n=3", "Link2=" + second, "Dir=" + group, "size=" + std::to_string(SizeOf(second)),
+        "Link3=" + desktop};
+    EXPECT_EQ(Links(), expected);
+}
+
 TEST_F(ShortcutsTest, UnknownSpecialFolderMakesNoShortcut)
 {
     char buffer[MAX_PATH] = "stale";
     EXPECT_FALSE(SpecialFolderPath(0x7F, buffer));
     EXPECT_STREQ(buffer, "");
     g_setup.linkCount = 2;
+    BoxAnswerer boxes({IDCANCEL});
     AddExtraShortcut(0x7F, unique.c_str(), "murmlist.exe");
+    std::vector<SeenBox> seen = boxes.Seen();
+    ASSERT_EQ(seen.size(), 1u);
+    ExpectAsked(seen[0], CANNOT_MAKE_LINK + unique + ".lnk");
     EXPECT_EQ(g_setup.linkCount, 2);
     EXPECT_TRUE(Links().empty());
 }
 
-TEST_F(ShortcutsTest, LinkPathTooLongIsSkippedNotCut)
+TEST_F(ShortcutsTest, LinkPathTooLongIsAskedAboutNotCut)
 {
     // Long enough that group\Murmelist.lnk just fits in 259 characters and
     // the longer uninstaller link does not.
@@ -225,8 +289,12 @@ TEST_F(ShortcutsTest, LinkPathTooLongIsSkippedNotCut)
     std::string group = programs + "\\" + name;
     cleanup.push_back(group);
 
+    BoxAnswerer boxes({IDRETRY, IDCANCEL});
     CreateGroupFolder();
     CreateGroupShortcuts();
+    std::vector<SeenBox> seen = boxes.Seen();
+    ASSERT_EQ(seen.size(), 2u) << "Retry must ask again";
+    ExpectAsked(seen[1], CANNOT_MAKE_LINK + group + "\\" + UNINSTALL_LINK);
     std::string first = group + "\\Murmelist.lnk";
     ASSERT_EQ(first.size(), 259u);
     ExpectLinkTo(first, "murmlist.exe");
@@ -240,7 +308,11 @@ TEST_F(ShortcutsTest, GroupFolderTooLongMakesNoGroup)
 {
     std::string name(PATH_SIZE - 1, 'g');
     lstrcpyA(g_setup.groupName, name.c_str());
+    BoxAnswerer boxes({IDCANCEL});
     CreateGroupFolder();
+    std::vector<SeenBox> seen = boxes.Seen();
+    ASSERT_EQ(seen.size(), 1u);
+    ExpectAsked(seen[0], CANNOT_CREATE_DIR + programs + "\\" + name);
     EXPECT_STREQ(g_setup.groupFolder, "");
     CreateGroupShortcuts();
     EXPECT_EQ(g_setup.linkCount, 0);

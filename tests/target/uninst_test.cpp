@@ -207,6 +207,15 @@ TEST_F(UninstallTest, RemovesEverythingTheLogNamesAndItself)
     // The uninstaller that ran goes too, even when an older copy was kept
     // and the log does not name it.
     WritePrivateProfileStringA("Files", "File5", NULL, log.c_str());
+    // A shortcut, a key and a value the log names may be gone as well (a
+    // file logged before it was written may have been given up).
+    DeleteFileA(Links()[1].c_str());
+    RegDeleteKeyA(HKEY_CLASSES_ROOT, (className + "\\DefaultIcon").c_str());
+    HKEY entry;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, UninstallEntry().c_str(), 0, KEY_SET_VALUE, &entry),
+              ERROR_SUCCESS);
+    RegDeleteValueA(entry, "DisplayName");
+    RegCloseKey(entry);
 
     RunResult run = RunInJob(Command(true), install);
     ASSERT_TRUE(run.finished);
