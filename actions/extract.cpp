@@ -27,19 +27,6 @@ void AdvanceProgress(HWND page, uint32_t size)
     KeepResponsive();
 }
 
-// The entries that really lie inside the archive, at most the header's
-// count: a damaged count must not send the log's numbering (and the
-// uninstaller's walk over it) into the billions.
-static uint32_t CountEntries(const unsigned char* archive, uint32_t size, uint32_t count)
-{
-    uint32_t offset = ARCHIVE_HEADER_SIZE;
-    uint32_t found = 0;
-    ArchiveEntry entry;
-    while (found < count && NextArchiveEntry(archive, size, &offset, &entry))
-        ++found;
-    return found;
-}
-
 // Only a Yes replaces the user's file; a box that could not be shown is
 // not one.
 static bool AskOverwrite(HWND page, const char* name)
@@ -50,11 +37,11 @@ static bool AskOverwrite(HWND page, const char* name)
 }
 
 
-// Creates one file and writes the entry's bytes into it in one call, right
-// from the resource. Returns true when every byte was written. *created
-// tells whether a file of ours now stands at the path, complete or not.
-static bool WriteEntry(const char* path, const char* key, const ArchiveEntry& entry,
-                       HWND page, bool* created)
+// Creates one file and writes the entry's bytes into it right from the
+// resource. Returns true when every byte was written. *created tells
+// whether a file of ours now stands at the path, complete or not.
+static bool WriteEntry(const char* path, uint32_t index, const ArchiveEntry& entry,
+                       bool* created)
 {
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, 0, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, 0);
@@ -63,7 +50,7 @@ static bool WriteEntry(const char* path, const char* key, const ArchiveEntry& en
     *created = true;
     // Recorded before the data: a file we created is the uninstaller's to
     // remove even if writing it fails.
-    LogWrite("Files", key, path);
+    LogWriteNumbered("Files", "File", (int)index, path);
     // Straight from the resource's memory, in pieces, so that between them
     // the system can see the page is alive during a long copy.
     uint32_t done = 0;
@@ -75,51 +62,36 @@ static bool WriteEntry(const char* path, const char* key, const ArchiveEntry& en
         done += written;
         KeepResponsive();
     }
-    if (ok) {
-        AdvanceProgress(page, entry.size);
-        Sleep(200);
-        CloseHandle(file);
-        return true;
-    }
     CloseHandle(file);
-    return false;
+    return ok;
 }
 
 static void ExtractEntry(const ArchiveEntry& entry, uint32_t index, HWND page)
 {
-    char key[16];
-    wsprintfA(key, "File%i", (int)index);
     // The full path is what is tested, created and logged, so the file
-    // lands where the log says whatever the current directory is.
-    char path[PATH_SIZE];
-    bool fits = JoinPath(path, g_setup.installFolder, entry.name);
-    // The path shown is the whole joined path, even when it was refused for
-    // being too long, so that the user sees what could not be made.
-    char shown[LONG_PATH_SIZE];
-    JoinText(shown, LONG_PATH_SIZE, g_setup.installFolder, "\\", entry.name);
-
-    if (fits && PathExists(path) && !AskOverwrite(page, entry.name)) {
-        Sleep(50);
-        AdvanceProgress(page, entry.size);
-        return;
+    // lands where the log says whatever the current directory is. A path
+    // too long for the system is never cut down into another name, only
+    // shown whole: the user can just skip it.
+    char path[LONG_PATH_SIZE];
+    JoinText(path, LONG_PATH_SIZE, g_setup.installFolder, "\\", entry.name);
+    const bool fits = (int)strlen(path) < PATH_SIZE;
+    bool created = false, written = false;
+    if (!fits || !PathExists(path) || AskOverwrite(page, entry.name)) {
+        while (!(written = fits && WriteEntry(path, index, entry, &created)) &&
+               AskRetry(page, TEXT_CANNOT_WRITE, path))
+            ;
+        // Skipped. A half-written file of ours is removed rather than left
+        // as a damaged copy; its log key stays, and the uninstaller finds the
+        // file already gone. A file we never managed to create is not
+        // logged: it is still whatever the user had there, not ours to
+        // remove.
+        if (!written && created)
+            DeleteFileA(path);
     }
-    bool created = false;
-    for (;;) {
-        // A path too long for the system is refused, never cut down into
-        // another name; the user can only skip it.
-        if (fits && WriteEntry(path, key, entry, page, &created))
-            return;
-        if (!AskRetry(page, TEXT_CANNOT_WRITE, shown))
-            break;
-    }
-    // Skipped. A half-written file of ours is removed rather than left as
-    // a damaged copy; its log key stays, and the uninstaller finds the file
-    // already gone. A file we never managed to create is not logged: it is
-    // still whatever the user had there, not ours to remove.
-    if (created)
-        DeleteFileA(path);
-    Sleep(50);
+    // Every entry has its share of the bar, written or not, and a pause
+    // the user can see it in.
     AdvanceProgress(page, entry.size);
+    Sleep(written ? 200 : 50);
 }
 
 void ExtractPayload(const unsigned char* archive, uint32_t size, HWND page)
@@ -130,18 +102,20 @@ void ExtractPayload(const unsigned char* archive, uint32_t size, HWND page)
     uint32_t total = 0, count = 0;
     if (!ReadArchiveHeader(archive, size, &total, &count))
         count = 0;
-    count = CountEntries(archive, size, count);
     LogWriteNumber("Files", "n", (int)(count + (uint32_t)g_setup.extraFileCount));
     LogWriteNumber("Files", "size", (int)g_setup.payloadTotal);
 
-    uint32_t offset = ARCHIVE_HEADER_SIZE;
+    uint32_t offset = ARCHIVE_HEADER_SIZE, i = 0;
     ArchiveEntry entry;
-    for (uint32_t i = 1; i <= count && NextArchiveEntry(archive, size, &offset, &entry); ++i)
-        ExtractEntry(entry, i, page);
+    while (i < count && NextArchiveEntry(archive, size, &offset, &entry))
+        ExtractEntry(entry, ++i, page);
+    // A damaged count must not send the log's numbering (and the
+    // uninstaller's walk over it) past the entries really there: n,
+    // rewritten where it stands, counts those.
+    if (i < count)
+        LogWriteNumber("Files", "n", (int)(i + (uint32_t)g_setup.extraFileCount));
 
-    char key[16];
     char path[PATH_SIZE];
-    wsprintfA(key, "File%i", (int)(count + 1));
     if (JoinPath(path, g_setup.installFolder, EXTRA_LOGGED_FILE))
-        LogWrite("Files", key, path);
+        LogWriteNumbered("Files", "File", (int)(i + 1), path);
 }

@@ -17,54 +17,83 @@ struct RegistryValue {
     const char* data;
 };
 
-// Creates the item's keys below root, parents first, and sets its values.
-// Where a key or a value cannot be written, the keys this attempt made are
-// taken away again (so that no key stays without the value it is for) and
-// the user is asked, with the key named; Retry writes the whole item again.
-// True when the item is complete, false once the user chose Cancel.
-static bool WriteRegistryItem(HKEY root, const char* rootName, const char* const* keys,
-                              int keyCount, const RegistryValue* values, int valueCount)
+// A group of keys below one root, written whole or not at all.
+struct RegistryItem {
+    HKEY root;
+    const char* rootName;  // as the registry editor shows it, for messages
+    const char* const* keys;
+    int keyCount;
+    const RegistryValue* values;
+    int valueCount;
+};
+
+// Creates the item's keys below its root, parents first, and sets its
+// values. Where a key or a value cannot be written, the keys this attempt
+// made are taken away again (so that no key stays without the value it is
+// for) and the user is asked, with the key named; Retry writes the whole
+// item again. True when the item is complete, false once the user chose
+// Cancel.
+static bool WriteRegistryItem(const RegistryItem& item)
 {
     for (;;) {
         HKEY opened[MAX_ITEM_KEYS] = {};
         bool made[MAX_ITEM_KEYS] = {};
         const char* problem = 0;
         const char* failedKey = 0;
-        for (int i = 0; i < keyCount && !problem; ++i) {
+        for (int i = 0; i < item.keyCount && !problem; ++i) {
             DWORD disposition = 0;
-            if (RegCreateKeyExA(root, keys[i], 0, 0, REG_OPTION_NON_VOLATILE, REGISTRY_ACCESS, 0,
-                                &opened[i], &disposition) != ERROR_SUCCESS) {
+            if (RegCreateKeyExA(item.root, item.keys[i], 0, 0, REG_OPTION_NON_VOLATILE,
+                                REGISTRY_ACCESS, 0, &opened[i], &disposition) != ERROR_SUCCESS) {
                 opened[i] = 0;
                 problem = TEXT_CANNOT_MAKE_KEY;
-                failedKey = keys[i];
+                failedKey = item.keys[i];
             }
             made[i] = disposition == REG_CREATED_NEW_KEY;
         }
         // A REG_SZ with its terminating NUL counted in the size. Data that
         // would not fit its path was never joined, and is not written.
-        for (int i = 0; i < valueCount && !problem; ++i) {
-            const RegistryValue& value = values[i];
+        for (int i = 0; i < item.valueCount && !problem; ++i) {
+            const RegistryValue& value = item.values[i];
             if (!value.data[0] ||
                 RegSetValueExA(opened[value.key], value.name, 0, REG_SZ, (const BYTE*)value.data,
-                               (DWORD)lstrlenA(value.data) + 1) != ERROR_SUCCESS) {
+                               (DWORD)strlen(value.data) + 1) != ERROR_SUCCESS) {
                 problem = TEXT_CANNOT_SET_VALUE;
-                failedKey = keys[value.key];
+                failedKey = item.keys[value.key];
             }
         }
-        for (int i = keyCount - 1; i >= 0; --i) {
+        for (int i = item.keyCount - 1; i >= 0; --i) {
             if (opened[i])
                 RegCloseKey(opened[i]);
             if (problem && made[i])
-                RegDeleteKeyA(root, keys[i]);
+                RegDeleteKeyA(item.root, item.keys[i]);
         }
         if (!problem)
             return true;
         char shown[LONG_PATH_SIZE];
-        JoinText(shown, LONG_PATH_SIZE, rootName, failedKey);
+        JoinText(shown, LONG_PATH_SIZE, item.rootName, failedKey);
         if (!AskRetry(GetActiveWindow(), problem, shown))
             return false;
     }
 }
+
+// The values built at run time; here so that the item tables can name
+// them.
+static char s_uninstallKey[LONG_PATH_SIZE];
+static char s_displayName[PATH_SIZE];
+static char s_uninstallCommand[LONG_PATH_SIZE];
+static char s_icon[LONG_PATH_SIZE];
+static char s_openCommand[LONG_PATH_SIZE];
+
+static const char* const UNINSTALL_KEYS[] = {s_uninstallKey};
+static const RegistryValue UNINSTALL_VALUES[] = {
+    {0, "DisplayName", s_displayName},
+    {0, "UninstallString", s_uninstallCommand},
+};
+static const RegistryItem UNINSTALL_ENTRY = {
+    HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE\\", UNINSTALL_KEYS, 1, UNINSTALL_VALUES, 2};
+static const char* const UNINSTALL_LOG_HEAD[] = {"n", "3", "Dir", UNINSTALL_KEY, 0};
+static const char* const UNINSTALL_LOG_VALUES[] = {"Key1", "DisplayName", "Key2",
+                                                    "UninstallString", 0};
 
 void RegisterUninstall()
 {
@@ -73,72 +102,66 @@ void RegisterUninstall()
     // and the uninstaller would then remove the whole list of programs.
     if (!name || !name[0])
         return;
-    char key[LONG_PATH_SIZE];
-    char path[PATH_SIZE];
-    char command[LONG_PATH_SIZE];
-    JoinText(key, LONG_PATH_SIZE, UNINSTALL_KEY "\\", name);
+    JoinText(s_uninstallKey, LONG_PATH_SIZE, UNINSTALL_KEY, "\\", name);
+    CopyString(s_displayName, name);
     // Quoted, or a folder with a space would start C:\Program.exe first.
-    if (!JoinPath(path, g_setup.installFolder, g_setup.uninstallerName) ||
-        !JoinText(command, LONG_PATH_SIZE, "\"", path, "\""))
-        command[0] = 0;
-    const char* const keys[] = {key};
-    const RegistryValue values[] = {
-        {0, "DisplayName", name},
-        {0, "UninstallString", command},
-    };
-    if (!WriteRegistryItem(HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE\\", keys, 1, values, 2))
+    char path[PATH_SIZE];
+    s_uninstallCommand[0] = 0;
+    if (JoinPath(path, g_setup.installFolder, g_setup.uninstallerName))
+        JoinText(s_uninstallCommand, LONG_PATH_SIZE, "\"", path, "\"");
+    if (!WriteRegistryItem(UNINSTALL_ENTRY))
         return;
-    LogWrite("RegUninst", "n", "3");
-    LogWrite("RegUninst", "Dir", UNINSTALL_KEY);
+    LogWriteList("RegUninst", UNINSTALL_LOG_HEAD);
     LogWrite("RegUninst", "SubKey", name);
-    LogWrite("RegUninst", "Key1", "DisplayName");
-    LogWrite("RegUninst", "Key2", "UninstallString");
+    LogWriteList("RegUninst", UNINSTALL_LOG_VALUES);
 }
+
+// The extension comes last: it points at the class only once the class is
+// complete, so that a file type given up half-way leaves .vdb as it was.
+static const char* const FILE_TYPE_KEYS[] = {
+    FILE_CLASS,
+    FILE_CLASS "\\DefaultIcon",
+    FILE_CLASS "\\shell",
+    FILE_CLASS "\\shell\\open",
+    FILE_CLASS "\\shell\\open\\command",
+    FILE_EXTENSION,
+};
+static const RegistryValue FILE_TYPE_VALUES[] = {
+    {1, 0, s_icon},
+    {4, 0, s_openCommand},
+    {5, 0, FILE_CLASS},
+};
+static const RegistryItem FILE_TYPE = {
+    HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT\\", FILE_TYPE_KEYS, 6, FILE_TYPE_VALUES, 3};
+// Every key before its parent when read by number, as the uninstaller
+// removes them.
+static const char* const FILE_TYPE_LOG[] = {
+    "n", "6",
+    "Dir1", "",
+    "Sub1", FILE_EXTENSION,
+    "Dir6", "",
+    "Sub6", FILE_CLASS,
+    "Sub5", "DefaultIcon",
+    "Dir4", FILE_CLASS,
+    "Dir5", FILE_CLASS,
+    "Sub4", "shell",
+    "Dir3", FILE_CLASS "\\shell",
+    "Sub3", "open",
+    "Dir2", FILE_CLASS "\\shell\\open",
+    "Sub2", "command",
+    0,
+};
 
 void RegisterFileType()
 {
     char program[PATH_SIZE];
-    char icon[LONG_PATH_SIZE];
-    char command[LONG_PATH_SIZE];
-    icon[0] = command[0] = 0;
+    s_icon[0] = s_openCommand[0] = 0;
     // Both parts of the command quoted: the program's path may hold a
     // space, and so may the document's.
     if (JoinStrings(program, g_setup.installFolder, PRODUCT_PROGRAM)) {
-        JoinText(icon, LONG_PATH_SIZE, program, ",1");
-        JoinText(command, LONG_PATH_SIZE, "\"", program, "\" \"%1\"");
+        JoinText(s_icon, LONG_PATH_SIZE, program, ",1");
+        JoinText(s_openCommand, LONG_PATH_SIZE, "\"", program, "\" \"%1\"");
     }
-    // The extension comes last: it points at the class only once the class
-    // is complete, so that a file type given up half-way leaves .vdb as it
-    // was.
-    const char* const keys[] = {
-        FILE_CLASS,
-        FILE_CLASS "\\DefaultIcon",
-        FILE_CLASS "\\shell",
-        FILE_CLASS "\\shell\\open",
-        FILE_CLASS "\\shell\\open\\command",
-        FILE_EXTENSION,
-    };
-    const RegistryValue values[] = {
-        {1, 0, icon},
-        {4, 0, command},
-        {5, 0, FILE_CLASS},
-    };
-    if (!WriteRegistryItem(HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT\\", keys, 6, values, 3))
-        return;
-
-    // Every key before its parent when read by number, as the uninstaller
-    // removes them.
-    LogWrite("RegClass", "n", "6");
-    LogWrite("RegClass", "Dir1", "");
-    LogWrite("RegClass", "Sub1", FILE_EXTENSION);
-    LogWrite("RegClass", "Dir6", "");
-    LogWrite("RegClass", "Sub6", FILE_CLASS);
-    LogWrite("RegClass", "Sub5", "DefaultIcon");
-    LogWrite("RegClass", "Dir4", FILE_CLASS);
-    LogWrite("RegClass", "Dir5", FILE_CLASS);
-    LogWrite("RegClass", "Sub4", "shell");
-    LogWrite("RegClass", "Dir3", FILE_CLASS "\\shell");
-    LogWrite("RegClass", "Sub3", "open");
-    LogWrite("RegClass", "Dir2", FILE_CLASS "\\shell\\open");
-    LogWrite("RegClass", "Sub2", "command");
+    if (WriteRegistryItem(FILE_TYPE))
+        LogWriteList("RegClass", FILE_TYPE_LOG);
 }

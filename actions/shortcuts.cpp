@@ -17,12 +17,7 @@ static const GUID PersistFileInterface =
 bool SpecialFolderPath(int folderId, char* buffer)
 {
     buffer[0] = 0;
-    LPITEMIDLIST list = 0;
-    if (FAILED(SHGetSpecialFolderLocation(0, folderId, &list)) || !list)
-        return false;
-    BOOL found = SHGetPathFromIDListA(list, buffer);
-    CoTaskMemFree(list);
-    if (!found || !buffer[0]) {
+    if (!SHGetSpecialFolderPathA(0, buffer, folderId, FALSE) || !buffer[0]) {
         buffer[0] = 0;
         return false;
     }
@@ -31,9 +26,9 @@ bool SpecialFolderPath(int folderId, char* buffer)
 
 bool CreateShortcut(const char* linkPath, const char* targetPath)
 {
-    // A path too long for the system is refused, never cut into another.
-    if (!targetPath[0] || lstrlenA(targetPath) >= PATH_SIZE || lstrlenA(linkPath) >= PATH_SIZE ||
-        FAILED(OleInitialize(0)))
+    // A target that did not fit its path is empty, and a link path too long
+    // for the system does not convert below: neither is cut into another.
+    if (!targetPath[0] || FAILED(OleInitialize(0)))
         return false;
     IShellLinkA* link = 0;
     IPersistFile* file = 0;
@@ -82,7 +77,7 @@ void CreateGroupFolder()
     // place is reported. After Cancel there is no group and so no group
     // shortcut.
     for (;;) {
-        if (lstrlenA(folder) < PATH_SIZE && (CreateDirectoryA(folder, 0) || IsFolder(folder))) {
+        if ((int)strlen(folder) < PATH_SIZE && (CreateDirectoryA(folder, 0) || IsFolder(folder))) {
             CopyString(g_setup.groupFolder, folder);
             return;
         }
@@ -91,39 +86,42 @@ void CreateGroupFolder()
     }
 }
 
+const char* LongestGroupLink(bool names)
+{
+    uint32_t size, count, offset = 4;
+    const unsigned char* list = LockDataResource(IDR_GROUP_LINKS, &size);
+    const char* link[2];
+    const char* longest = "";
+    if (ReadLinkCount(list, size, &count))
+        for (uint32_t i = 0; i < count && NextGroupLink(list, size, &offset, &link[0], &link[1]);
+             ++i)
+            longest = LongerOf(longest, link[names]);
+    return longest;
+}
+
 static uint32_t FileSizeOf(const char* path)
 {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, 0);
-    if (file == INVALID_HANDLE_VALUE)
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(path, &found);
+    if (search == INVALID_HANDLE_VALUE)
         return 0;
-    DWORD size = GetFileSize(file, 0);
-    CloseHandle(file);
-    return size == INVALID_FILE_SIZE ? 0 : size;
+    FindClose(search);
+    return found.nFileSizeLow;
 }
 
 void CreateGroupShortcuts()
 {
-    uint32_t size = 0;
+    uint32_t size = 0, count = 0, offset = 4;
     const unsigned char* list = LockDataResource(IDR_GROUP_LINKS, &size);
-    uint32_t count = 0;
-    if (!ReadLinkCount(list, size, &count))
+    // None at all when there is no group folder to put them in.
+    if (!g_setup.groupFolder[0] || !ReadLinkCount(list, size, &count))
         count = 0;
-    // Count only the pairs the list really holds, and none at all when
-    // there is no group folder to put them in.
+    LogWriteNumber("Links", "n", (int)count);
     const char* target;
     const char* name;
-    uint32_t offset = 4, pairs = 0;
-    while (g_setup.groupFolder[0] && pairs < count &&
-           NextGroupLink(list, size, &offset, &target, &name))
-        ++pairs;
-    count = pairs;
-
-    g_setup.linkCount = (int)count;
-    LogWriteNumber("Links", "n", (int)count);
-    uint32_t total = 0;
-    offset = 4;
-    for (uint32_t i = 1; i <= count && NextGroupLink(list, size, &offset, &target, &name); ++i) {
+    uint32_t i = 0, total = 0;
+    while (i < count && NextGroupLink(list, size, &offset, &target, &name)) {
+        ++i;
         char targetPath[PATH_SIZE];
         char linkPath[LONG_PATH_SIZE];
         JoinPath(targetPath, g_setup.installFolder, target);
@@ -132,11 +130,14 @@ void CreateGroupShortcuts()
         // numbering, as a file the user kept does.
         if (!SaveShortcut(linkPath, targetPath))
             continue;
-        char key[16];
-        wsprintfA(key, "Link%i", (int)i);
-        LogWrite("Links", key, linkPath);
+        LogWriteNumbered("Links", "Link", (int)i, linkPath);
         total += FileSizeOf(linkPath);
     }
+    // A damaged list holds fewer pairs than it says; n, rewritten where it
+    // stands, counts those it holds.
+    if (i < count)
+        LogWriteNumber("Links", "n", (int)i);
+    g_setup.linkCount = (int)i;
     LogWrite("Links", "Dir", g_setup.groupFolder);
     LogWriteNumber("Links", "size", (int)total);
 }
@@ -158,8 +159,6 @@ void AddExtraShortcut(int folderId, const char* name, const char* target)
     if (!SaveShortcut(linkPath, targetPath))
         return;
     ++g_setup.linkCount;
-    char key[16];
-    wsprintfA(key, "Link%i", g_setup.linkCount);
-    LogWrite("Links", key, linkPath);
+    LogWriteNumbered("Links", "Link", g_setup.linkCount, linkPath);
     LogWriteNumber("Links", "n", g_setup.linkCount);
 }

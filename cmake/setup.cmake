@@ -1,15 +1,29 @@
 # The setup program. Its code is one static library, so that the target
-# tests link exactly what setup.exe runs; the executable adds the entry
-# point and the resources.
+# tests link the setup's own code; the executable adds the entry point and
+# the resources, and optimises the library's code once more as a whole
+# (the library's objects carry both forms: the tests link the plain one).
 #
 # setup.exe links no C or C++ run-time library: it needs none, and without
-# one the executable stays small and imports nothing but system DLLs.
-set(SETUP_CODE_FLAGS -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-    -fno-stack-protector -ffunction-sections -fdata-sections)
+# one the executable stays small and imports nothing but system DLLs. It is
+# built for size: everything in front of the page-aligned resources costs
+# whole pages of the file (budget in tests/native/setup_image_test.cpp).
+# Data keep the alignment their types need, not the wider one the compiler
+# gives large arrays for vector loads.
+#
+# No function's frame may come near a page: the system grows the stack a
+# page at a time through its guard page, and a frame that reached past it
+# in one step would fault instead. With every frame well inside a page, the
+# 32-bit build can leave out the stack probes, push call arguments instead
+# of storing them, and keep the stack aligned to 4 bytes as Windows does.
+set(SETUP_FRAME_LIMIT 2048)
+set(SETUP_CODE_FLAGS -Oz -malign-data=abi -fno-exceptions -fno-rtti
+    -fno-asynchronous-unwind-tables -fno-stack-protector -ffunction-sections
+    -fomit-frame-pointer -Werror=frame-larger-than=${SETUP_FRAME_LIMIT})
 
 add_library(setupcode STATIC
     core/package.cpp
-    core/pe_image.cpp
+    core/checksum.cpp
+    core/word_sum.cpp
     core/selfcheck.cpp
     core/state.cpp
     core/wizard.cpp
@@ -28,20 +42,28 @@ add_library(setupcode STATIC
     pages/finish.cpp
     pages/browse.cpp
 )
-target_compile_options(setupcode PRIVATE ${SETUP_CODE_FLAGS})
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    list(APPEND SETUP_CODE_FLAGS -mno-stack-arg-probe -mno-accumulate-outgoing-args
+         -mpreferred-stack-boundary=2)
+endif()
+target_compile_options(setupcode PRIVATE ${SETUP_CODE_FLAGS} -flto -ffat-lto-objects)
 target_include_directories(setupcode PUBLIC ${CMAKE_SOURCE_DIR})
 # What the setup's code imports; COMCTL32 is loaded at run time by full path.
 set(SETUP_SYSTEM_LIBS kernel32 user32 shell32 ole32 advapi32)
 target_link_libraries(setupcode PUBLIC ${SETUP_SYSTEM_LIBS})
 
 # The image checksum reads every byte of the setup's file before the first
-# page shows; its loop is worth the few bytes that -O2 adds.
-set_source_files_properties(core/pe_image.cpp PROPERTIES COMPILE_OPTIONS -O2)
+# page shows; its loop is worth the few bytes that -O2 adds. Outside the
+# link-time optimisation, which would build it for size like the rest.
+set_source_files_properties(core/word_sum.cpp PROPERTIES COMPILE_OPTIONS
+    "-O2;-fno-lto;-falign-functions=1;-falign-loops=1;-falign-jumps=1;-falign-labels=1")
 
-# memset and memcpy written as loops must not be turned back into calls
-# to themselves.
-set_source_files_properties(core/crt.cpp PROPERTIES
-    COMPILE_OPTIONS -fno-tree-loop-distribute-patterns)
+# memset, memcpy and strlen, for the calls the compiler makes to them:
+# built once, outside the link-time optimisation, and never turned back
+# into calls to themselves.
+add_library(setupcrt OBJECT core/crt.cpp)
+target_compile_options(setupcrt PRIVATE ${SETUP_CODE_FLAGS} -fno-lto
+    -fno-tree-loop-distribute-patterns)
 
 get_filename_component(HOST_TOOLS ${PKGBUILD} DIRECTORY)
 set(PAGEALIGN ${HOST_TOOLS}/pagealign)
@@ -52,13 +74,19 @@ set(PAGEALIGN ${HOST_TOOLS}/pagealign)
 # setup.exe is one; tests build others from packages of their own.
 function(add_setup_executable target rc data_dir)
     add_executable(${target} WIN32 ${CMAKE_SOURCE_DIR}/core/main.cpp
-                   ${CMAKE_SOURCE_DIR}/core/crt.cpp ${rc})
-    target_compile_options(${target} PRIVATE ${SETUP_CODE_FLAGS})
-    target_link_options(${target} PRIVATE -nostdlib -nostartfiles -s
-        -Wl,--gc-sections -Wl,--no-insert-timestamp
-        -Wl,--nxcompat -Wl,--dynamicbase -Wl,--enable-reloc-section -Wl,--tsaware)
-    # libgcc supplies only compiler helpers (64-bit division, stack probes).
-    target_link_libraries(${target} PRIVATE setupcode ${SETUP_SYSTEM_LIBS} gcc)
+                   $<TARGET_OBJECTS:setupcrt> ${rc})
+    target_compile_options(${target} PRIVATE ${SETUP_CODE_FLAGS} -flto)
+    # The code is optimised once more as a whole when it is linked: calls
+    # between files take their arguments in registers, and what nothing
+    # calls goes. Its functions are laid out back to back, not each on a
+    # 4-byte boundary of a section of its own. No libgcc: the code needs
+    # none of its helpers, and one that crept in fails the link.
+    target_link_options(${target} PRIVATE ${SETUP_CODE_FLAGS} -fno-function-sections -flto
+        -nostdlib -nostartfiles -s -Wl,--gc-sections -Wl,--no-insert-timestamp
+        -Wl,--nxcompat -Wl,--dynamicbase -Wl,--enable-reloc-section -Wl,--tsaware
+        -Wl,-T,${CMAKE_SOURCE_DIR}/cmake/setup.ld)
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/setup.ld)
+    target_link_libraries(${target} PRIVATE setupcode ${SETUP_SYSTEM_LIBS})
     target_include_directories(${target} PRIVATE ${data_dir} ${CMAKE_SOURCE_DIR}/resources)
     # Wine maps a section straight from the file only when it starts on a
     # page of the file; otherwise it reads it into private memory. Only the

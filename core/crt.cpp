@@ -1,5 +1,5 @@
-// The compiler may emit calls to these for struct copies and zeroing;
-// setup.exe links no C library, so it carries its own.
+// The compiler may emit calls to these for struct copies, zeroing and
+// string loops; setup.exe links no C library, so it carries its own.
 #include <stddef.h>
 
 extern "C" void* memset(void* destination, int value, size_t count)
@@ -17,4 +17,12 @@ extern "C" void* memcpy(void* destination, const void* source, size_t count)
     while (count--)
         *d++ = *s++;
     return destination;
+}
+
+extern "C" size_t strlen(const char* text)
+{
+    size_t length = 0;
+    while (text[length])
+        ++length;
+    return length;
 }

@@ -15,6 +15,6 @@ int ShowError(HWND owner, const char* text, UINT type)
 bool AskRetry(HWND owner, const char* problem, const char* item)
 {
     char text[MESSAGE_SIZE];
-    wsprintfA(text, "%s%s", problem, item);
+    JoinText(text, MESSAGE_SIZE, problem, item);
     return ShowError(owner, text, MB_RETRYCANCEL) == IDRETRY;
 }

@@ -11,37 +11,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-// Where the DOS header keeps the file offset of the PE signature.
-const uint32_t PE_SIGNATURE_POINTER = 0x3C;
-// The signature (4 bytes) and the file header (20) come before the
-// optional header; CheckSum lies at the same place in PE32 and PE32+.
-const uint32_t PE_FILE_HEADER_OFFSET = 4;
-const uint32_t PE_OPTIONAL_HEADER_OFFSET = 4 + 20;
-const uint32_t PE_OPTIONAL_CHECKSUM = 64;
-
-// The file offset of the CheckSum field of the image whose first size
-// bytes are at data; false when they hold no DOS header, PE signature and
-// optional header long enough to hold it.
-bool FindChecksumField(const unsigned char* data, uint32_t size, uint32_t* field);
-
-// The standard image checksum: the 16-bit little-endian words of the whole
-// file added with end-around carry, the four bytes of the CheckSum field
-// counted as zero, an odd last byte as a word of its own, and the file's
-// length added to the folded sum. Taken over consecutive pieces of any
-// size, so that a large file can be read through small views.
-struct ImageChecksum {
-    uint64_t sum;     // words added so far, not yet folded
-    uint32_t length;  // bytes taken so far
-    uint32_t field;   // file offset of the CheckSum field
-};
-
-void BeginImageChecksum(ImageChecksum* checksum, uint32_t field);
-// Takes the next size bytes of the file.
-void AddImageChecksum(ImageChecksum* checksum, const unsigned char* data, uint32_t size);
-uint32_t EndImageChecksum(const ImageChecksum* checksum);
-
-// The checksum of a whole file in memory; false when it is no PE image.
-bool ComputeImageChecksum(const unsigned char* data, uint32_t size, uint32_t* checksum);
+#include "checksum.h"
 
 // The headers, sections, resources, imports and base relocations of an
 // image, read from the whole file's size bytes at data. No reader
@@ -80,6 +50,7 @@ const uint32_t PE_SECTION_RAW_POINTER = 20;
 const uint32_t PE_SECTION_CODE = 0x00000020;
 const uint32_t PE_SECTION_INITIALIZED_DATA = 0x00000040;
 const uint32_t PE_SECTION_EXECUTE = 0x20000000;
+const uint32_t PE_SECTION_WRITE = 0x80000000;
 
 // Data directories.
 const int PE_DIRECTORY_SLOTS = 16;

@@ -4,7 +4,7 @@
 // sum is the image checksum that the PE header already holds, written by
 // the build and kept right by signing.
 #include "setup.h"
-#include "pe_image.h"
+#include "checksum.h"
 
 #include <stddef.h>
 
@@ -32,14 +32,12 @@ static const unsigned char* MapView(HANDLE mapping, uint32_t offset, uint32_t co
 {
     const UINT_PTR boundary = 2u << 20;
     void* spot = VirtualAlloc(0, count + boundary, MEM_RESERVE, PAGE_NOACCESS);
-    if (spot) {
-        VirtualFree(spot, 0, MEM_RELEASE);
-        void* aligned = (void*)(((UINT_PTR)spot + boundary - 1) & ~(boundary - 1));
-        void* view = MapViewOfFileEx(mapping, FILE_MAP_READ, 0, offset, count, aligned);
-        if (view)
-            return (const unsigned char*)view;
-    }
-    return (const unsigned char*)MapViewOfFile(mapping, FILE_MAP_READ, 0, offset, count);
+    void* aligned = (void*)(((UINT_PTR)spot + boundary - 1) & ~(boundary - 1));
+    VirtualFree(spot, 0, MEM_RELEASE);
+    void* view = spot ? MapViewOfFileEx(mapping, FILE_MAP_READ, 0, offset, count, aligned) : 0;
+    if (!view)
+        view = MapViewOfFileEx(mapping, FILE_MAP_READ, 0, offset, count, 0);
+    return (const unsigned char*)view;
 }
 
 bool VerifyImageFile(const wchar_t* path)
@@ -48,13 +46,16 @@ bool VerifyImageFile(const wchar_t* path)
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
     if (file == INVALID_HANDLE_VALUE)
         return false;
-    LARGE_INTEGER size;
-    bool ok = GetFileSizeEx(file, &size) && size.QuadPart > 0 && size.QuadPart <= 0xFFFFFFFF;
+    // Images end below 4 GiB; a size the low word cannot hold is no setup.
+    DWORD high = 0;
+    const DWORD size = GetFileSize(file, &high);
+    bool ok = high == 0 && size != INVALID_FILE_SIZE && size > 0;
     HANDLE mapping = ok ? CreateFileMappingW(file, 0, PAGE_READONLY, 0, 0, 0) : 0;
     ok = mapping != 0;
-    const uint32_t length = ok ? (uint32_t)size.QuadPart : 0;
+    const uint32_t length = ok ? size : 0;
     uint32_t stored = 0;
-    ImageChecksum checksum;
+    // Not on the stack: its 64-bit sum would make the function align it.
+    static ImageChecksum checksum;
     // Stepping by what was read: offset + count never passes length, so it
     // cannot wrap at the 32-bit limit.
     uint32_t count = 0;
@@ -88,8 +89,9 @@ bool VerifyOwnFile()
 {
     // The wide form and the longest path there is: a folder name outside
     // the ANSI code page, or a deep one, must not make a good file look
-    // damaged. On the stack, not in the file's data.
-    wchar_t path[32768];
+    // damaged. Zero-initialised, so it takes no room in the file; and far
+    // too large for a stack frame.
+    static wchar_t path[32768];
     const DWORD capacity = sizeof path / sizeof path[0];
     DWORD length = GetModuleFileNameW(0, path, capacity);
     return length > 0 && length < capacity && VerifyImageFile(path);

@@ -4,6 +4,8 @@
 #define MURM_SETUP_H
 
 #include <windows.h>
+// strlen only: setup.exe carries its own (core/crt.cpp).
+#include <string.h>
 
 #include "../resources/ids.h"
 #include "package.h"
@@ -27,7 +29,7 @@ const int PAGE_COUNT = 6;
 
 struct SetupState {
     HINSTANCE instance;
-    char productFolderName[PATH_SIZE];
+    const char* productFolderName;
     char defaultFolder[PATH_SIZE];
     char groupName[PATH_SIZE];
     int requiredKilobytes;
@@ -50,6 +52,8 @@ struct SetupState {
 };
 
 extern SetupState g_setup;
+// core/state.cpp: the instance and the package's build-time values.
+void InitialiseSetupState(HINSTANCE instance);
 
 struct PageEntry {
     int templateId;
@@ -80,9 +84,9 @@ bool VerifyOwnFile();
 const unsigned char* LockDataResource(int id, uint32_t* size);
 
 // core/strings.cpp: bounded string helpers.
-// out (size bytes, at most LONG_PATH_SIZE) = the pieces end to end; false,
-// with out emptied, when the result would need more than size - 1
-// characters.
+// out (size bytes) = the pieces end to end; false, with out emptied, when
+// the result would need more than size - 1 characters. Only a may be out
+// itself.
 bool JoinText(char* out, int size, const char* a, const char* b,
               const char* c = "", const char* d = "");
 // JoinText into a PATH_SIZE buffer.
@@ -95,6 +99,9 @@ bool CopyString(char* out, const char* text);
 // Drops the spaces and dots that the file system drops from the end of a
 // name, so that the name used is the name stored.
 void TrimNameEnd(char* name);
+// True for a name of spaces and dots only, which that leaves empty.
+bool IsBlankName(const char* name);
+const char* LongerOf(const char* a, const char* b);
 
 // core/message.cpp: every message box the program shows.
 int ShowMessage(HWND owner, const char* text, const char* caption, UINT type);
@@ -107,6 +114,10 @@ bool AskRetry(HWND owner, const char* problem, const char* item);
 // log/setup_log.cpp
 void LogWrite(const char* section, const char* key, const char* value);
 void LogWriteNumber(const char* section, const char* key, int number);
+// key = prefix and number, as in File3 or Link2.
+void LogWriteNumbered(const char* section, const char* prefix, int number, const char* value);
+// Writes the key, value pairs of a list that ends with a null key.
+void LogWriteList(const char* section, const char* const* pairs);
 
 // actions/extract.cpp
 int PathExists(const char* path);
@@ -116,6 +127,9 @@ void AdvanceProgress(HWND page, uint32_t size);
 
 // actions/shortcuts.cpp
 bool SpecialFolderPath(int folderId, char* buffer);
+// The longest target (names false) or name (names true) of the group's
+// shortcuts; "" when there are none.
+const char* LongestGroupLink(bool names);
 // True when the .lnk was saved.
 bool CreateShortcut(const char* linkPath, const char* targetPath);
 void CreateGroupFolder();

@@ -1,23 +1,19 @@
-// The one record of the run, with the package's build-time constants as its
-// initial values. Constant-initialised: setup.exe has no run-time library
-// to run constructors.
+// The one record of the run. It starts zeroed, so it takes no room in the
+// file; the package's build-time values are set first thing at start-up.
 #include "setup.h"
 #include "texts.h"
 
-SetupState g_setup = {
-    0,                      // instance
-    PRODUCT_FOLDER_NAME,    // productFolderName
-    FALLBACK_FOLDER,        // defaultFolder
-    DEFAULT_GROUP_NAME,     // groupName
-    REQUIRED_KILOBYTES,     // requiredKilobytes
-    EXTRA_FILE_COUNT,       // extraFileCount
-    "", "", "", "",         // installFolder, programsFolder, groupFolder, logPath
-    "", "", "", "", "",     // startup, desktop and run strings
-    "",                     // uninstallerName
-    "",                     // displayName
-    0, 0, 0,                // payloadTotal, progress, linkCount
-    0,                      // agreementText
-};
+SetupState g_setup;
+
+void InitialiseSetupState(HINSTANCE instance)
+{
+    g_setup.instance = instance;
+    g_setup.productFolderName = PRODUCT_FOLDER_NAME;
+    CopyString(g_setup.defaultFolder, FALLBACK_FOLDER);
+    CopyString(g_setup.groupName, DEFAULT_GROUP_NAME);
+    g_setup.requiredKilobytes = REQUIRED_KILOBYTES;
+    g_setup.extraFileCount = EXTRA_FILE_COUNT;
+}
 
 const PageEntry PageTable[PAGE_COUNT] = {
     {IDD_WELCOME, WelcomePageProc},

@@ -5,22 +5,20 @@
 bool JoinText(char* out, int size, const char* a, const char* b, const char* c, const char* d)
 {
     const char* parts[4] = {a, b, c, d};
-    int length = 0;
+    size_t length = 0;
     for (int i = 0; i < 4; ++i)
-        length += lstrlenA(parts[i]);
-    if (length > size - 1 || length > LONG_PATH_SIZE - 1) {
+        length += strlen(parts[i]);
+    if (length > (size_t)size - 1) {
         out[0] = 0;
         return false;
     }
-    // The pieces may overlap out (JoinPath(folder, folder, ...)): build the
-    // result aside first.
-    char joined[LONG_PATH_SIZE];
-    char* end = joined;
-    for (int i = 0; i < 4; ++i)
+    // The first piece may be out itself (JoinPath(folder, folder, ...)),
+    // which then only grows.
+    char* end = out + (a == out ? strlen(a) : 0);
+    for (int i = a == out ? 1 : 0; i < 4; ++i)
         for (const char* p = parts[i]; *p; ++p)
             *end++ = *p;
     *end = 0;
-    lstrcpyA(out, joined);
     return true;
 }
 
@@ -39,9 +37,24 @@ bool CopyString(char* out, const char* text)
     return JoinStrings(out, text, "");
 }
 
+bool IsBlankName(const char* name)
+{
+    if (!name[0])
+        return false;
+    for (; *name; ++name)
+        if (*name != ' ' && *name != '.')
+            return false;
+    return true;
+}
+
+const char* LongerOf(const char* a, const char* b)
+{
+    return strlen(b) > strlen(a) ? b : a;
+}
+
 void TrimNameEnd(char* name)
 {
-    int length = lstrlenA(name);
+    int length = (int)strlen(name);
     while (length > 0 && (name[length - 1] == ' ' || name[length - 1] == '.'))
         name[--length] = 0;
 }

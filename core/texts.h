@@ -14,7 +14,7 @@
 #define TEXT_CANNOT_CREATE_DIR "Невозможно создать каталог\n"
 #define TEXT_CANNOT_MAKE_LINK "Невозможно создать ярлык\n"
 #define TEXT_CANNOT_MAKE_KEY "Невозможно создать раздел реестра\n"
-#define TEXT_CANNOT_SET_VALUE "Невозможно записать значение в раздел реестра\n"
+#define TEXT_CANNOT_SET_VALUE "Невозможно записать в раздел реестра\n"
 #define TEXT_PATH_TOO_LONG   "Слишком длинный путь к каталогу:\n"
 #define TEXT_LONGEST_PATH    "\nПуть к файлу в нем был бы длиннее 259 символов:\n"
 #define TEXT_BLANK_FOLDER    "Имя каталога не может состоять только из пробелов и точек."

@@ -35,13 +35,9 @@ static void RestrictDllSearch()
 // its initialisation export (ordinal 17) registers the progress bar class.
 // It must be in before anything of the shell's asks for it by name (the
 // folder picker does), so that the copy from the system folder is the one
-// found already loaded.
+// found already loaded. Loading it again only counts up its references.
 void LoadCommonControls()
 {
-    static bool loaded;
-    if (loaded)
-        return;
-    loaded = true;
     char path[PATH_SIZE];
     UINT length = GetSystemDirectoryA(path, PATH_SIZE);
     if (length == 0 || length >= PATH_SIZE || !JoinPath(path, path, "comctl32.dll"))
@@ -61,8 +57,9 @@ void LoadSetupStrings()
     const unsigned char* data = LockDataResource(IDR_SETUP_STRINGS, &size);
     const char* strings[SETUP_STRING_COUNT];
     ReadSetupStrings(data, size, strings);
-    char* copies[5] = {g_setup.startupTarget, g_setup.startupName, g_setup.desktopTarget,
-                       g_setup.desktopName, g_setup.runTarget};
+    static char* const copies[5] = {g_setup.startupTarget, g_setup.startupName,
+                                    g_setup.desktopTarget, g_setup.desktopName,
+                                    g_setup.runTarget};
     for (int i = 0; i < 5; ++i)
         CopyString(copies[i], strings[i]);
     g_setup.uninstallerName = strings[5];
@@ -106,7 +103,7 @@ static void RunPages()
 int RunWizard(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     RestrictDllSearch();
-    g_setup.instance = instance;
+    InitialiseSetupState(instance);
     // Before anything is shown or written: a damaged file installs nothing.
     if (!VerifyOwnFile()) {
         ShowError(0, TEXT_DAMAGED_SETUP, MB_OK | MB_SETFOREGROUND);

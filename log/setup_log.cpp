@@ -31,3 +31,16 @@ void LogWriteNumber(const char* section, const char* key, int number)
     wsprintfA(text, "%i", number);
     LogWrite(section, key, text);
 }
+
+void LogWriteNumbered(const char* section, const char* prefix, int number, const char* value)
+{
+    char key[32];
+    wsprintfA(key, "%s%i", prefix, number);
+    LogWrite(section, key, value);
+}
+
+void LogWriteList(const char* section, const char* const* pairs)
+{
+    for (; *pairs; pairs += 2)
+        LogWrite(section, pairs[0], pairs[1]);
+}

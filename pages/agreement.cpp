@@ -10,15 +10,13 @@ static void ShowAgreementText(HWND page)
 {
     if (!g_setup.agreementText)
         return;
-    HANDLE heap = GetProcessHeap();
-    char* text = (char*)HeapAlloc(heap, 0, agreementSize + 1);
+    // Fresh pages are zero: the byte behind the copy is its terminator.
+    char* text = (char*)VirtualAlloc(0, agreementSize + 1, MEM_COMMIT, PAGE_READWRITE);
     if (!text)
         return;
-    for (uint32_t i = 0; i < agreementSize; ++i)
-        text[i] = g_setup.agreementText[i];
-    text[agreementSize] = 0;
+    memcpy(text, g_setup.agreementText, agreementSize);
     SetDlgItemTextA(page, IDC_AGREEMENT_TEXT, text);
-    HeapFree(heap, 0, text);
+    VirtualFree(text, 0, MEM_RELEASE);
 }
 
 INT_PTR CALLBACK AgreementPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
@@ -38,10 +36,8 @@ INT_PTR CALLBACK AgreementPageProc(HWND page, UINT message, WPARAM wParam, LPARA
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDC_ACCEPT:
-            EnableWindow(GetDlgItem(page, IDC_NEXT), TRUE);
-            return TRUE;
         case IDC_DECLINE:
-            EnableWindow(GetDlgItem(page, IDC_NEXT), FALSE);
+            EnableWindow(GetDlgItem(page, IDC_NEXT), LOWORD(wParam) == IDC_ACCEPT);
             return TRUE;
         case IDC_NEXT:
             EndDialog(page, PAGE_NEXT);

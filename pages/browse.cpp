@@ -15,9 +15,6 @@ BOOL BrowseForFolder(const char* title, char* pathBuffer, HWND owner)
     if (!pathBuffer)
         return FALSE;
     LoadCommonControls();
-    IMalloc* allocator;
-    if (SHGetMalloc(&allocator) != S_OK)
-        return FALSE;
     BROWSEINFOA info = {};
     info.hwndOwner = owner;
     info.lpszTitle = title;
@@ -33,8 +30,8 @@ BOOL BrowseForFolder(const char* title, char* pathBuffer, HWND owner)
         result = SHGetPathFromIDListA(list, picked);
         if (result)
             CopyString(pathBuffer, picked);
-        allocator->Free(list);
+        // The shell's allocator is the task allocator.
+        CoTaskMemFree(list);
     }
-    allocator->Release();
     return result;
 }

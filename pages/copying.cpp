@@ -12,7 +12,7 @@ static bool installing;
 // The sequence pumps no messages, so what changes is painted at once.
 static void ShowStatus(HWND page, const char* text)
 {
-    SetWindowTextA(page, text);
+    SendMessageA(page, WM_SETTEXT, 0, (LPARAM)text);
     SetDlgItemTextA(page, IDC_STATUS_TEXT, text);
     UpdateWindow(GetDlgItem(page, IDC_STATUS_TEXT));
 }
@@ -24,7 +24,6 @@ static void RunInstallSequence(HWND page)
     // sure of it; without it nothing could be written or logged.
     if (!PathExists(g_setup.installFolder))
         CreateDirectoryA(g_setup.installFolder, 0);
-    SetCurrentDirectoryA(g_setup.installFolder);
     uint32_t size;
     const unsigned char* archive = LockDataResource(IDR_PAYLOAD, &size);
     ShowStatus(page, TEXT_COPYING_STATUS);

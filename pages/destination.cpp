@@ -22,36 +22,23 @@ static void OfferDefaultFolder(HWND page)
     SetDlgItemTextA(page, IDC_SPACE_TEXT, space);
 }
 
-static const char* Longer(const char* a, const char* b)
-{
-    return lstrlenA(b) > lstrlenA(a) ? b : a;
-}
-
 // The longest name the installation joins below its folder: the payload's
 // files, the log, the targets of every shortcut, the uninstaller and the
 // product program that the file type names.
 static const char* LongestInstalledName()
 {
-    const char* longest = Longer(Longer(LOG_FILE_NAME, EXTRA_LOGGED_FILE), PRODUCT_PROGRAM + 1);
-    const char* const strings[] = {g_setup.startupTarget, g_setup.desktopTarget,
-                                   g_setup.runTarget, g_setup.uninstallerName};
-    for (const char* name : strings)
-        longest = Longer(longest, name);
-
+    static const char* const names[] = {LOG_FILE_NAME, EXTRA_LOGGED_FILE, PRODUCT_PROGRAM + 1,
+                                        g_setup.startupTarget, g_setup.desktopTarget,
+                                        g_setup.runTarget};
+    const char* longest = LongerOf(g_setup.uninstallerName, LongestGroupLink(false));
+    for (const char* name : names)
+        longest = LongerOf(longest, name);
     uint32_t size, total, count, offset = ARCHIVE_HEADER_SIZE;
     const unsigned char* archive = LockDataResource(IDR_PAYLOAD, &size);
     ArchiveEntry entry;
     if (ReadArchiveHeader(archive, size, &total, &count))
         for (uint32_t i = 0; i < count && NextArchiveEntry(archive, size, &offset, &entry); ++i)
-            longest = Longer(longest, entry.name);
-
-    const unsigned char* links = LockDataResource(IDR_GROUP_LINKS, &size);
-    const char* target;
-    const char* name;
-    offset = 4;
-    if (ReadLinkCount(links, size, &count))
-        for (uint32_t i = 0; i < count && NextGroupLink(links, size, &offset, &target, &name); ++i)
-            longest = Longer(longest, target);
+            longest = LongerOf(longest, entry.name);
     return longest;
 }
 
@@ -59,11 +46,13 @@ static const char* LongestInstalledName()
 // drive-relative input is taken from the current folder), without the
 // trailing backslash, spaces and dots the system drops from a name's end.
 // Each pass may uncover more (C:\Apps..\x gives C:\Apps.\x, then
-// C:\Apps\x), so it runs until the name stands still. False when the full
-// path does not fit a path buffer; an empty folder stays empty.
+// C:\Apps\x), so it runs until the name stands still: once the path is
+// full, a pass can only take characters away, so one that keeps the length
+// changed nothing. False when the full path does not fit a path buffer; an
+// empty folder stays empty.
 static bool NormaliseFolder(char* folder)
 {
-    for (int pass = 0; pass < 8; ++pass) {
+    for (;;) {
         char full[PATH_SIZE];
         DWORD length = GetFullPathNameA(folder, PATH_SIZE, full, 0);
         if (length == 0)
@@ -72,35 +61,32 @@ static bool NormaliseFolder(char* folder)
             return false;
         for (;;) {
             TrimNameEnd(full);
-            length = lstrlenA(full);
+            length = (DWORD)strlen(full);
             // A drive's root keeps its backslash: "C:" alone is relative.
             if (length <= 3 || full[length - 1] != '\\')
                 break;
             full[length - 1] = 0;
         }
-        if (lstrcmpA(full, folder) == 0)
+        bool still = length == strlen(folder);
+        CopyString(folder, full);
+        if (still)
             return true;
-        lstrcpyA(folder, full);
     }
-    return true;
 }
 
 static void ReportFolder(HWND page, const char* problem, const char* folder,
                          const char* detail = "", const char* longPath = "")
 {
     char text[MESSAGE_SIZE];
-    wsprintfA(text, "%s%s%s%s", problem, folder, detail, longPath);
+    JoinText(text, MESSAGE_SIZE, problem, folder, detail, longPath);
     ShowError(page, text, MB_OK);
 }
 
 static void ConfirmFolder(HWND page)
 {
     char* folder = g_setup.installFolder;
-    GetDlgItemTextA(page, IDC_DEST_DIR, folder, PATH_SIZE);
-    char trimmed[PATH_SIZE];
-    CopyString(trimmed, folder);
-    TrimNameEnd(trimmed);
-    if (folder[0] && !trimmed[0]) {
+    SendDlgItemMessageA(page, IDC_DEST_DIR, WM_GETTEXT, PATH_SIZE, (LPARAM)folder);
+    if (IsBlankName(folder)) {
         ShowError(page, TEXT_BLANK_FOLDER, MB_OK);
         return;
     }
@@ -113,15 +99,16 @@ static void ConfirmFolder(HWND page)
 
     // Every path the installation joins below the folder must fit, or some
     // file, shortcut or registry entry could not be made under its name.
-    const char* longest = LongestInstalledName();
     char longPath[LONG_PATH_SIZE];
-    if (!JoinText(longPath, PATH_SIZE, folder, "\\", longest)) {
-        JoinText(longPath, LONG_PATH_SIZE, folder, "\\", longest);
+    JoinText(longPath, LONG_PATH_SIZE, folder, "\\", LongestInstalledName());
+    if ((int)strlen(longPath) >= PATH_SIZE) {
         ReportFolder(page, TEXT_PATH_TOO_LONG, folder, TEXT_LONGEST_PATH, longPath);
         return;
     }
     // A file of that name passes no check: the installation needs a folder.
-    if (PathExists(folder) ? IsFolder(folder) : folder[0] && CreateDirectoryA(folder, 0)) {
+    DWORD attributes = GetFileAttributesA(folder);
+    if (attributes != INVALID_FILE_ATTRIBUTES ? (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+                                              : folder[0] && CreateDirectoryA(folder, 0)) {
         EndDialog(page, PAGE_NEXT);
         return;
     }

@@ -12,11 +12,12 @@ static bool IsTicked(HWND page, int id)
     return (SendDlgItemMessageA(page, id, BM_GETSTATE, 0, 0) & 1) != 0;
 }
 
+// The product starts in its own folder, as its shortcuts start it.
 static void StartProduct()
 {
     char program[PATH_SIZE];
     if (JoinPath(program, g_setup.installFolder, g_setup.runTarget))
-        ShellExecuteA(0, "open", program, 0, 0, SW_SHOWDEFAULT);
+        ShellExecuteA(0, "open", program, 0, g_setup.installFolder, SW_SHOWDEFAULT);
 }
 
 static void FinishInstallation(HWND page)

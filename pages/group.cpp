@@ -40,62 +40,38 @@ static void CopySelectedGroup(HWND page)
     LRESULT selected = SendMessageA(list, LB_GETCURSEL, 0, 0);
     if (selected == LB_ERR)
         return;
-    LRESULT length = SendMessageA(list, LB_GETTEXTLEN, selected, 0);
-    if (length == LB_ERR || length >= PATH_SIZE)
-        return;
+    // The items are folder names that FillGroupList took from the file
+    // system, none longer than a name can be.
     char name[PATH_SIZE];
     SendMessageA(list, LB_GETTEXT, selected, (LPARAM)name);
     SetDlgItemTextA(page, IDC_GROUP_NAME, name);
 }
 
-static int LongestLinkName()
-{
-    uint32_t size, count, offset = 4;
-    const unsigned char* links = LockDataResource(IDR_GROUP_LINKS, &size);
-    const char* target;
-    const char* name;
-    int longest = 0;
-    if (!ReadLinkCount(links, size, &count))
-        return 0;
-    for (uint32_t i = 0; i < count && NextGroupLink(links, size, &offset, &target, &name); ++i)
-        if (lstrlenA(name) > longest)
-            longest = lstrlenA(name);
-    return longest;
-}
-
-// Every shortcut of the group must fit below the group's folder, or it
-// could not be made (nor logged) under its own name.
-static bool GroupPathsFit(const char* name, char* groupFolder)
-{
-    if (!g_setup.programsFolder[0])
-        return true;
-    return JoinPath(groupFolder, g_setup.programsFolder, name) &&
-           lstrlenA(groupFolder) + 1 + LongestLinkName() + lstrlenA(".lnk") <= PATH_SIZE - 1;
-}
-
 static void ConfirmGroup(HWND page)
 {
     char name[PATH_SIZE];
-    GetDlgItemTextA(page, IDC_GROUP_NAME, name, PATH_SIZE);
+    SendDlgItemMessageA(page, IDC_GROUP_NAME, WM_GETTEXT, PATH_SIZE, (LPARAM)name);
     if (!IsValidGroupName(name)) {
         ShowError(page, TEXT_BAD_GROUP_NAME, MB_OK);
         return;
     }
     // The folder is made under the name the system stores, so that is the
     // name used and shown. An empty name stays allowed (the shortcuts go
-    // straight into the Programs folder); one that only trims to nothing
-    // ("." and ".." among them) would put the group beside or above it.
-    bool typed = name[0] != 0;
-    TrimNameEnd(name);
-    if (typed && !name[0]) {
+    // straight into the Programs folder); one that trims to nothing ("."
+    // and ".." among them) would put the group beside or above it.
+    if (IsBlankName(name)) {
         ShowError(page, TEXT_BLANK_GROUP, MB_OK);
         return;
     }
+    TrimNameEnd(name);
     SetDlgItemTextA(page, IDC_GROUP_NAME, name);
-    char groupFolder[PATH_SIZE];
-    if (!GroupPathsFit(name, groupFolder)) {
-        char text[MESSAGE_SIZE];
-        wsprintfA(text, "%s%s\\%s", TEXT_PATH_TOO_LONG, g_setup.programsFolder, name);
+    // Every shortcut of the group must fit below the group's folder, or it
+    // could not be made (nor logged) under its own name.
+    char text[MESSAGE_SIZE];
+    JoinText(text, MESSAGE_SIZE, TEXT_PATH_TOO_LONG, g_setup.programsFolder, "\\", name);
+    if (g_setup.programsFolder[0] &&
+        (int)strlen(g_setup.programsFolder) + 1 + (int)strlen(name) + 1 +
+                (int)strlen(LongestGroupLink(true)) + (int)strlen(".lnk") >= PATH_SIZE) {
         ShowError(page, text, MB_OK);
         return;
     }
@@ -109,8 +85,8 @@ INT_PTR CALLBACK GroupPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
     case WM_INITDIALOG:
         SendDlgItemMessageA(page, IDC_GROUP_NAME, EM_LIMITTEXT, PATH_SIZE - 1, 0);
         SetDlgItemTextA(page, IDC_GROUP_NAME, g_setup.groupName);
-        if (!SpecialFolderPath(CSIDL_PROGRAMS, g_setup.programsFolder))
-            g_setup.programsFolder[0] = 0;
+        // Left empty when the shell cannot name it.
+        SpecialFolderPath(CSIDL_PROGRAMS, g_setup.programsFolder);
         FillGroupList(GetDlgItem(page, IDC_GROUP_LIST), g_setup.programsFolder);
         return TRUE;
     case WM_COMMAND:

@@ -18,6 +18,12 @@
 // headers or to a section, which the signature's hash covers. Sections keep
 // their addresses; only their file offsets move.
 //
+// The headers come first and are paid for in 512-byte blocks too. When
+// that moves the resource section to an earlier page of the file, the
+// headers are packed first: the DOS program that only prints that the file
+// needs Windows is left out, the PE headers follow the DOS header directly,
+// and the sections move forward by the blocks saved.
+//
 // Then it sets the image's checksum, padded or not: the setup checks its own
 // file against it, and the linker's sum is stale once anything moved.
 //
@@ -31,11 +37,15 @@
 #include <string>
 #include <vector>
 
+#include "core/package.h"
 #include "core/pe_image.h"
 
 namespace {
 
 const uint32_t PAGE = 4096;
+// The DOS header proper; what follows it up to the PE signature is the DOS
+// program.
+const uint32_t DOS_HEADER_SIZE = 64;
 
 void Put32(std::vector<uint8_t>& b, uint32_t at, uint32_t value)
 {
@@ -173,23 +183,66 @@ std::vector<uint8_t> Rebuild(const Image& image)
     return out;
 }
 
+// The resource section's index in image->sections, or their count when the
+// image has none.
+size_t FindResourceSection(const Image& image)
+{
+    PeSection found;
+    const PeDirectory& directory = image.headers.directories[PE_DIRECTORY_RESOURCE];
+    if (directory.rva && FindPeSection(image.bytes.data(), (uint32_t)image.bytes.size(),
+                                       &image.headers, directory.rva, &found))
+        for (size_t i = 0; i < image.sections.size(); ++i)
+            if (image.sections[i].pe.header == found.header)
+                return i;
+    return image.sections.size();
+}
+
+// Packs the headers behind the DOS header when that brings the resource
+// section (file offset at) onto an earlier page; true when it did.
+bool PackHeaders(Image* image, uint32_t at)
+{
+    const PeHeaders& h = image->headers;
+    const uint32_t pe = ReadUint32(image->bytes.data() + PE_SIGNATURE_POINTER);
+    const uint32_t tableEnd = h.sectionTable + h.sectionCount * PE_SECTION_HEADER_SIZE;
+    if (pe < DOS_HEADER_SIZE || tableEnd < pe)
+        return false;
+    const uint32_t packed = RoundUp(DOS_HEADER_SIZE + (tableEnd - pe), h.fileAlignment);
+    if (packed >= h.sizeOfHeaders ||
+        RoundUp(at - (h.sizeOfHeaders - packed), PAGE) >= RoundUp(at, PAGE))
+        return false;
+    const std::vector<uint8_t>& b = image->bytes;
+    std::vector<uint8_t> out(b.begin(), b.begin() + DOS_HEADER_SIZE);
+    out.insert(out.end(), b.begin() + pe, b.begin() + tableEnd);
+    out.resize(packed, 0);
+    out.insert(out.end(), b.begin() + h.sizeOfHeaders, b.end());
+    const uint32_t moved = pe - DOS_HEADER_SIZE, saved = h.sizeOfHeaders - packed;
+    Put32(out, PE_SIGNATURE_POINTER, DOS_HEADER_SIZE);
+    Put32(out, h.optionalHeader - moved + PE_OPTIONAL_SIZE_OF_HEADERS, packed);
+    for (const Section& section : image->sections)
+        Put32(out, section.pe.header - moved + PE_SECTION_RAW_POINTER,
+              section.pe.rawPointer - saved);
+    image->bytes.swap(out);
+    return true;
+}
+
 // Aligns the resource section of bytes and sets the image's checksum, which
 // the setup checks its own file against; false with g_error set when
-// refused, the bytes then as they were. *changed says whether they are.
+// refused, and then the bytes are not to be written. *changed says whether
+// they differ from the file's.
 bool AlignResources(std::vector<uint8_t>* bytes, bool* changed)
 {
     *changed = false;
     Image image;
     image.bytes.swap(*bytes);
     bool ok = Parse(&image);
-    size_t resource = image.sections.size();
-    PeSection found;
-    if (ok && image.headers.directories[PE_DIRECTORY_RESOURCE].rva &&
-        FindPeSection(image.bytes.data(), (uint32_t)image.bytes.size(), &image.headers,
-                      image.headers.directories[PE_DIRECTORY_RESOURCE].rva, &found))
-        for (size_t i = 0; i < image.sections.size(); ++i)
-            if (image.sections[i].pe.header == found.header)
-                resource = i;
+    size_t resource = ok ? FindResourceSection(image) : 0;
+    if (ok && resource < image.sections.size() &&
+        PackHeaders(&image, image.sections[resource].pe.rawPointer)) {
+        *changed = true;
+        image.sections.clear();
+        ok = Parse(&image);
+        resource = ok ? FindResourceSection(image) : 0;
+    }
     if (ok && resource < image.sections.size()) {
         uint32_t at = image.sections[resource].pe.rawPointer;
         uint32_t need = (PAGE - at % PAGE) % PAGE;

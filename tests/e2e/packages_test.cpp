@@ -90,7 +90,7 @@ TEST(Packages, ANameThatLeavesNoRoomForAFolderIsRefusedBeforeCopying)
     ui::MessageBoxInfo box;
     ASSERT_TRUE(ui::WaitForMessageBox(setup.id, &box));
     EXPECT_EQ(box.caption, ERROR_CAPTION);
-    EXPECT_EQ(box.text, PATH_TOO_LONG + folder);
+    EXPECT_EQ(box.text, FolderTooLong(folder, std::wstring(255, L'n') + L".dat"));
     EXPECT_EQ(box.owner, destination);
     ASSERT_TRUE(ui::Answer(box.window, IDOK));
     EXPECT_FALSE(Exists(folder)) << "nothing is created for a refused folder";

@@ -252,4 +252,33 @@ TEST(ProgressShare, ExactAtThe32BitLimits)
     EXPECT_EQ(0xFFFFFFFFu, AddProgressShare(0xFFFFFFFFu, 1, 1));
 }
 
+// The setup computes the share without a 64-bit division; it must agree
+// with the plain formula everywhere, near the limits and at random.
+TEST(ProgressShare, AgreesWithTheWideFormula)
+{
+    auto wide = [](uint32_t progress, uint32_t size, uint32_t total) {
+        uint64_t sum = progress + (uint64_t)size * 100u / total;
+        return sum > 0xFFFFFFFFu ? 0xFFFFFFFFu : (uint32_t)sum;
+    };
+    const uint32_t edges[] = {1, 2, 3, 99, 100, 101, 42949672u, 42949673u, 0x7FFFFFFFu,
+                              0x80000000u, 0xFFFFFFFEu, 0xFFFFFFFFu};
+    for (uint32_t size : edges)
+        for (uint32_t total : edges)
+            for (uint32_t progress : {0u, 98u, 0xFFFFFF00u})
+                ASSERT_EQ(wide(progress, size, total), AddProgressShare(progress, size, total))
+                    << progress << " " << size << " " << total;
+    uint64_t state = 1;
+    auto next = [&state] {
+        state = state * 6364136223846793005u + 1442695040888963407u;
+        return (uint32_t)(state >> 32);
+    };
+    for (int i = 0; i < 1000000; ++i) {
+        uint32_t total = next() >> (next() % 32);
+        uint32_t size = total ? next() % total : next();
+        if (total == 0)
+            continue;
+        ASSERT_EQ(wide(0, size, total), AddProgressShare(0, size, total)) << size << " " << total;
+    }
+}
+
 }  // namespace

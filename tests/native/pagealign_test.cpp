@@ -218,6 +218,43 @@ TEST_F(PageAlign, MovesThe64BitTwinsResourceSectionAlike)
     ExpectAligned(image, after, 3, 1);
 }
 
+// The image as the linker writes it: a 64-byte DOS program between the DOS
+// header and the PE headers, which keep their room of sizeOfHeaders.
+Bytes WithDosProgram(Bytes image)
+{
+    image.insert(image.begin() + PE_AT, 0x40, 0xCC);
+    image.erase(image.begin() + Get32(image, OPTIONAL_AT + 0x40 + 60),
+                image.begin() + Get32(image, OPTIONAL_AT + 0x40 + 60) + 0x40);
+    Put32(image, 0x3C, PE_AT + 0x40);
+    return image;
+}
+
+// When leaving the DOS program out lets the headers take one 512-byte block
+// instead of two, and that brings the resources onto an earlier page, the
+// tool packs the headers first; otherwise it leaves them be.
+TEST_F(PageAlign, PacksTheHeadersOnlyWhenThatSavesAPage)
+{
+    Bytes packed = MakeImage({{".text", 0x1000, 0x2D00, 0x2E00},
+                              {".rsrc", 0x4000, 0x300, 0x400},
+                              {".reloc", 0x5000, 0x30, 0x200}},
+                             0x400);
+    Bytes image = WithDosProgram(packed), after;
+    ASSERT_EQ(Run(image, &after), 0);
+    EXPECT_EQ(Get32(after, 0x3C), PE_AT);
+    EXPECT_TRUE(std::equal(image.begin(), image.begin() + 0x3C, after.begin())) << "DOS header";
+    EXPECT_EQ(Get32(after, OPTIONAL_AT + 60), 0x200u);
+    EXPECT_EQ(Read(after, 1).rawPointer, 0x3000u) << "the resources did not move up a page";
+    EXPECT_EQ(after.size(), image.size() - 0x200);
+    ExpectAligned(packed, after, 3, 1);
+
+    Bytes roomy = WithDosProgram(MakeImage({{".text", 0x1000, 0x2000, 0x2000},
+                                            {".rsrc", 0x3000, 0x300, 0x400}},
+                                           0x400));
+    ASSERT_EQ(Run(roomy, &after), 0);
+    EXPECT_EQ(Get32(after, 0x3C), PE_AT + 0x40) << "packed although no page was gained";
+    EXPECT_EQ(Get32(after, OPTIONAL_AT + 0x40 + 60), 0x1000u);
+}
+
 TEST_F(PageAlign, SetsTheTrueChecksumAlsoWhenNothingNeedsPadding)
 {
     Bytes aligned = MakeImage({{".text", 0x1000, 0xA00, 0xC00}, {".rsrc", 0x2000, 0x300, 0x400}},

@@ -79,7 +79,7 @@ void ExpectAsked(const SeenBox& box, const char* problem, const std::string& key
 }
 
 const char* const CANNOT_MAKE_KEY = "Невозможно создать раздел реестра\n";
-const char* const CANNOT_SET_VALUE = "Невозможно записать значение в раздел реестра\n";
+const char* const CANNOT_SET_VALUE = "Невозможно записать в раздел реестра\n";
 
 const char* const INSTALL_FOLDER = "C:\\Program Files\\Murmelist";
 

@@ -98,7 +98,7 @@ protected:
     void Install()
     {
         std::string setupExe = WindowsPath(SETUP_EXE);
-        g_setup.instance = LoadLibraryExA(setupExe.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+        InitialiseSetupState(LoadLibraryExA(setupExe.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE));
         ASSERT_TRUE(g_setup.instance) << setupExe;
         LoadSetupStrings();
         std::string linkName = "Murmelist " + unique;

@@ -403,6 +403,7 @@ bool ReadImage(const std::wstring& exe, ImageFacts* facts, std::wstring* error)
         return false;
     const PeHeaders& headers = image.headers;
     facts->fileSize = image.size;
+    facts->headerSize = headers.sizeOfHeaders;
     MapPeRva(image.bytes, image.size, &headers, headers.directories[PE_DIRECTORY_RESOURCE].rva, 0,
              &facts->resourceFileOffset);
     PeSection section;

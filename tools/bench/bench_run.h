@@ -84,6 +84,7 @@ struct ImageFacts {
     uint32_t archiveSize = 0;      // the whole PayloadArchive resource
     uint32_t agreementSize = 0;
     std::vector<PackageEntry> entries;
+    uint32_t headerSize = 0;
     std::vector<std::pair<std::string, uint32_t>> sections;  // name, bytes in the file
     std::vector<std::string> imports;
     uint32_t resourceFileOffset = 0;

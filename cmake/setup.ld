@@ -1,0 +1,79 @@
+/* The layout of setup.exe, 32- and 64-bit alike.
+
+   The resources (the payload) must start on a page of the file for the
+   loader to map them instead of reading them, so everything in front of
+   them is paid for in whole pages. Each section in front costs a header and
+   the rest of its last 512-byte block: so the code, its constants and the
+   import tables share one section, read-only and executable, as compilers
+   of other systems lay them out. The constants can be executed there, but
+   nothing in that section can be written, and the writable data stay apart
+   and not executable. The loader makes the import address table writable
+   itself while it fills it in: the IAT directory tells it where.
+
+   The linker finds the import directory through the symbols .idata$2 and
+   .idata$4, and the import address table through .idata$5 and .idata$6,
+   as offsets from the image base; the default layout finds them by the
+   name of an .idata section, which this one does not have. */
+SECTIONS
+{
+  . = SIZEOF_HEADERS;
+  . = ALIGN(__section_alignment__);
+  .text __image_base__ + __section_alignment__ :
+  {
+    *(.text)
+    *(SORT(.text$*))
+    *(.text.*)
+    *(.rdata)
+    *(SORT(.rdata$*))
+    *(.xdata*)
+    ".idata$2" = ABSOLUTE(.) - __image_base__;
+    KEEP (SORT(*)(.idata$2))
+    KEEP (SORT(*)(.idata$3))
+    /* The end of the import descriptors. */
+    LONG (0); LONG (0); LONG (0); LONG (0); LONG (0);
+    ".idata$4" = ABSOLUTE(.) - __image_base__;
+    KEEP (SORT(*)(.idata$4))
+    __IAT_start__ = .;
+    ".idata$5" = ABSOLUTE(.) - __image_base__;
+    KEEP (SORT(*)(.idata$5))
+    __IAT_end__ = .;
+    ".idata$6" = ABSOLUTE(.) - __image_base__;
+    KEEP (SORT(*)(.idata$6))
+    KEEP (SORT(*)(.idata$7))
+  }
+  /* The 64-bit build's function table, which the exception directory
+     names by its section. */
+  .pdata BLOCK(__section_alignment__) :
+  {
+    KEEP (*(.pdata*))
+  }
+  .data BLOCK(__section_alignment__) :
+  {
+    *(.data)
+    *(SORT(.data$*))
+  }
+  .bss BLOCK(__section_alignment__) :
+  {
+    *(.bss)
+    *(COMMON)
+  }
+  .rsrc BLOCK(__section_alignment__) : SUBALIGN(4)
+  {
+    KEEP (*(.rsrc))
+    KEEP (*(.rsrc$*))
+  }
+  .reloc BLOCK(__section_alignment__) :
+  {
+    *(.reloc)
+  }
+  /DISCARD/ :
+  {
+    *(.eh_frame*)
+    *(.debug$S)
+    *(.debug$T)
+    *(.debug$F)
+    *(.drectve)
+    *(.note.GNU-stack)
+    *(.gnu.lto_*)
+  }
+}

@@ -1,0 +1,31 @@
+// Any bytes as a setup's file: the image checksum agrees with its plain
+// definition, taken whole or in pieces of any sizes, for any length and any
+// place of the CheckSum field, odd ones included.
+#include "core/checksum.h"
+#include "fuzz_check.h"
+#include "tests/checksum_reference.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, size_t length)
+{
+    if (length > 0xFFFFFFFFu)
+        return 0;
+    const uint32_t size = (uint32_t)length;
+    uint32_t field, whole;
+    if (!ComputeImageChecksum(data, size, &whole))
+        return 0;
+    FUZZ_CHECK(FindChecksumField(data, size, &field));
+    FUZZ_CHECK(whole == ReferenceChecksum(data, size, field));
+
+    // Pieces whose sizes the input itself chooses, from 1 byte up.
+    ImageChecksum pieces;
+    BeginImageChecksum(&pieces, field);
+    uint32_t at = 0, step = 1 + data[size - 1] % 13;
+    while (at < size) {
+        const uint32_t count = size - at < step ? size - at : step;
+        AddImageChecksum(&pieces, data + at, count);
+        at += count;
+        step = 1 + (step * 7 + data[at % size]) % 29;
+    }
+    FUZZ_CHECK(EndImageChecksum(&pieces) == whole);
+    return 0;
+}
