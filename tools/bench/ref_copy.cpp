@@ -35,7 +35,7 @@ static UINT WriteArchive()
     return 0;
 }
 
-extern "C" void WinMainCRTStartup()
+extern "C" __attribute__((used)) void WinMainCRTStartup()
 {
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);

@@ -21,7 +21,7 @@ static INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
     return FALSE;
 }
 
-extern "C" void WinMainCRTStartup()
+extern "C" __attribute__((used)) void WinMainCRTStartup()
 {
     DialogBoxParamA(GetModuleHandleA(0), MAKEINTRESOURCEA(IDD_WELCOME), 0, PageProc, 0);
     ExitProcess(0);
