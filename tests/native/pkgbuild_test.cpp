@@ -28,6 +28,13 @@ const char* const TAIL =
     "string murmlist.exe\nstring Murmelist\nstring murmlist.exe\n"
     "string Murmelist\nstring murmlist.exe\nstring uninst.exe\n";
 
+// Windows-1251's bytes 0x80..0xFF in UTF-8, on either side of 0x98, which
+// the code page leaves without a character.
+const std::string HIGH_BEFORE_98 = "ЂЃ‚ѓ„…†‡€‰Љ‹ЊЌЋЏђ‘’“”•–—";
+const std::string HIGH_AFTER_98 =
+    "™љ›њќћџ\u00A0ЎўЈ¤Ґ¦§Ё©Є«¬\u00AD®Ї°±Ііґµ¶·ё№є»јЅѕїАБВГДЕЖЗИЙКЛМНОП"
+    "РСТУФХЦЧШЩЪЫЬЭЮЯабвгдежзийклмнопрстуфхцчшщъыьэюя";
+
 std::string ReadBytes(const fs::path& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -230,6 +237,24 @@ TEST_F(Builder, EdgePackagesRoundTrip)
     EXPECT_EQ(std::string(4, '\0'), ReadBytes(out / "links.bin"));
 }
 
+TEST_F(Builder, EveryWindows1251CharacterIsStoredAsItsByte)
+{
+    const std::string high = HIGH_BEFORE_98 + HIGH_AFTER_98;
+    Describe("fill 1 " + high + "\nlink a.exe | x" + high + "\n" + TAIL);
+    ASSERT_EQ(0, Build()) << output;
+    std::string bytes;
+    for (int byte = 0x80; byte <= 0xFF; ++byte)
+        if (byte != 0x98)
+            bytes += (char)byte;
+    uint32_t total = 0;
+    std::vector<Entry> entries = ReadArchive(ReadBytes(out / "payload.bin"), &total);
+    ASSERT_EQ(1u, entries.size());
+    EXPECT_EQ(bytes, entries[0].name);
+    auto links = ReadLinks(ReadBytes(out / "links.bin"));
+    ASSERT_EQ(1u, links.size());
+    EXPECT_EQ("x" + bytes, links[0].second);
+}
+
 TEST_F(Builder, OutputIsDeterministicAndARefusalLeavesItAlone)
 {
     WriteBytes(package / "a.txt", "alpha");
@@ -345,6 +370,52 @@ TEST_F(Builder, RefusesBadPackagesNamingTheItem)
     }
 }
 
+// Text in package.txt must be UTF-8 of characters Windows-1251 holds. The
+// message names the line and the item, and the first fault in the text:
+// the byte that breaks the UTF-8, where it stands, or the character.
+TEST_F(Builder, RefusesTextThatIsNotWindows1251)
+{
+    const std::string six = "string a\nstring b\nstring c\nstring d\nstring e\nstring f\n";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        // Bytes that start no character, and a character cut off by a
+        // byte that continues none or by the end of the line.
+        {"fill 1 ab\x80.txt", "1: file name is not valid UTF-8 (byte 0x80 at 2)"},
+        {"link a\xF5\x80\x80\x80.exe | A", "1: link target is not valid UTF-8 (byte 0xF5 at 1)"},
+        {"link a.exe | \xC0\xAF", "1: link name is not valid UTF-8 (byte 0xC0 at 0)"},
+        {"link a.exe | x\xE2\x28\xA1", "1: link name is not valid UTF-8 (byte 0x28 at 2)"},
+        {"name Ab\xE2\x82", "1: display name is not valid UTF-8 (truncated character at 2)"},
+        // Well formed, but overlong, a surrogate or past U+10FFFF.
+        {"name X\nstring a\nstring \xE0\x80\xAF\nstring c\nstring d\nstring e\nstring f",
+         "3: setup string 2 is not valid UTF-8 (bad sequence at 0)"},
+        {"fill 1 x\xF0\x80\x80\xAF", "1: file name is not valid UTF-8 (bad sequence at 1)"},
+        {"fill 1 x\xED\xA0\x80", "1: file name is not valid UTF-8 (bad sequence at 1)"},
+        {"fill 1 x\xED\xBF\xBF", "1: file name is not valid UTF-8 (bad sequence at 1)"},
+        {"fill 1 x\xF4\x90\x80\x80", "1: file name is not valid UTF-8 (bad sequence at 1)"},
+        // Characters the code page lacks: U+0098 must not pass for the
+        // empty byte 0x98, nor a tag character vanish from the name.
+        {"link a.exe | caf\xC3\xA9",
+         "1: link name \"caf\xC3\xA9\" holds U+00E9, which Windows-1251 cannot store"},
+        {"link a.exe | \xC2\x98", "1: link name \"\xC2\x98\" holds U+0098, which Windows-1251 "
+                                  "cannot store"},
+        {"fill 1 \xF0\x9F\x98\x80", "1: file name \"\xF0\x9F\x98\x80\" holds U+1F600, which "
+                                      "Windows-1251 cannot store"},
+        {"fill 1 a\xF3\xA0\x81\x81.txt", "1: file name \"a\xF3\xA0\x81\x81.txt\" holds U+E0041, "
+                                          "which Windows-1251 cannot store"},
+        // Whichever fault comes first.
+        {"link a.exe | \xE4\xB8\xAD\xC3\x28",
+         "1: link name \"\xE4\xB8\xAD\xC3\x28\" holds U+4E2D, which Windows-1251 cannot store"},
+        {"link a.exe | \xC3\x28\xE4\xB8\xAD", "1: link name is not valid UTF-8 (byte 0x28 at 1)"},
+    };
+    for (const auto& refusal : cases) {
+        SCOPED_TRACE(refusal.second);
+        const bool ownStrings = refusal.first.find("string ") != std::string::npos;
+        Describe(refusal.first + "\n" + (ownStrings ? "" : TAIL));
+        EXPECT_EQ(1, Build());
+        EXPECT_EQ("pkgbuild: " + (package / "package.txt").string() + ":" + refusal.second + "\n",
+                  output);
+    }
+}
+
 // --- the check of a built setup ---------------------------------------------
 
 class Check : public Builder, public ::testing::WithParamInterface<::Build> {
@@ -402,6 +473,38 @@ TEST_P(Check, BuildAgreesWithItsPackageAndListsIt)
     EXPECT_EQ(0u, reason.find("pkgbuild: ")) << reason;
 
     EXPECT_EQ(0, CheckSetup(setup)) << output;
+}
+
+// Names from a setup reach the terminal in UTF-8, and every byte that
+// could drive it or pass for another is shown as \xNN: control characters,
+// DEL, the backslash and 0x98, which has no character.
+TEST_P(Check, ListingShowsWindows1251AndEscapesTheRest)
+{
+    uint32_t offset, length;
+    ASSERT_TRUE(FindPeResource(image.data(), image.size(), &image.headers, PE_RESOURCE_RCDATA,
+                               IDR_PAYLOAD, PE_ANY_LANGUAGE, &offset, &length));
+    Bytes odd = image.bytes;
+    std::string expected;
+    for (int byte = 1; byte < 0x80; ++byte) {
+        odd[offset + ARCHIVE_HEADER_SIZE + byte - 1] = (unsigned char)byte;
+        if (byte < 0x20 || byte == '\\' || byte == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            expected += escaped;
+        } else {
+            expected += (char)byte;
+        }
+    }
+    for (int byte = 0x80; byte <= 0xFF; ++byte)
+        odd[offset + ARCHIVE_HEADER_SIZE + byte - 1] = (unsigned char)byte;
+    odd[offset + ARCHIVE_HEADER_SIZE + 0xFF] = 0;
+    expected += HIGH_BEFORE_98 + "\\x98" + HIGH_AFTER_98;
+    uint32_t sum;
+    ASSERT_TRUE(ComputeImageChecksum(odd.data(), (uint32_t)odd.size(), &sum));
+    WriteUint32(&odd[image.headers.checksumField], sum);
+
+    EXPECT_EQ(0, CheckSetup(WriteImage(odd))) << output;
+    EXPECT_NE(NONE, output.find("  " + expected + "\n")) << output;
 }
 
 // The damaged byte of the payload lies in one entry's data: the check must
