@@ -5,7 +5,7 @@
 #ifndef MURM_TESTS_DAMAGE_H
 #define MURM_TESTS_DAMAGE_H
 
-#include "core/pe_image.h"
+#include "tools/pe/pe_image.h"
 #include "resources/ids.h"
 
 #include <vector>

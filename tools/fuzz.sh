@@ -30,8 +30,8 @@ for source in tests/fuzz/*_fuzz.cpp; do
     target=${name%_fuzz}
     binary=$out/$name
     if [ ! -x "$binary" ] || [ -n "$(find "$source" tests/fuzz/fuzz_check.h core/package.h \
-            core/package.cpp core/pe_image.h core/pe_image.cpp core/checksum.h core/checksum.cpp core/word_sum.cpp tests/checksum_reference.h -newer "$binary" 2>/dev/null)" ]; then
-        clang++ $flags "$source" core/package.cpp core/pe_image.cpp core/checksum.cpp core/word_sum.cpp -o "$binary"
+            core/package.cpp tools/pe/pe_image.h tools/pe/pe_image.cpp core/checksum.h core/checksum.cpp core/word_sum.cpp tests/checksum_reference.h -newer "$binary" 2>/dev/null)" ]; then
+        clang++ $flags "$source" core/package.cpp tools/pe/pe_image.cpp core/checksum.cpp core/word_sum.cpp -o "$binary"
     fi
     mkdir -p "$out/corpus/$target"
     log=$out/$name.log

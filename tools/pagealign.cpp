@@ -38,7 +38,7 @@
 #include <vector>
 
 #include "core/package.h"
-#include "core/pe_image.h"
+#include "tools/pe/pe_image.h"
 
 namespace {
 

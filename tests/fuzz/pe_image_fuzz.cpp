@@ -2,7 +2,7 @@
 // setup.exe: whatever a reader hands out (a name, a relocation block, a
 // resource's data) lies inside the buffer, a file offset it maps covers the
 // bytes asked for, and finding a resource agrees with walking the tree.
-#include "core/pe_image.h"
+#include "tools/pe/pe_image.h"
 #include "fuzz_check.h"
 
 #include <cstring>

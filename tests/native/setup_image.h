@@ -3,7 +3,7 @@
 #ifndef MURM_TESTS_SETUP_IMAGE_H
 #define MURM_TESTS_SETUP_IMAGE_H
 
-#include "core/pe_image.h"
+#include "tools/pe/pe_image.h"
 
 #include <gtest/gtest.h>
 

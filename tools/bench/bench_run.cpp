@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "core/package.h"
-#include "core/pe_image.h"
+#include "tools/pe/pe_image.h"
 #include "resources/ids.h"
 #include "tests/driver/uidriver.h"
 

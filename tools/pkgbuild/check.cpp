@@ -4,7 +4,7 @@
 #include "pkgbuild.h"
 
 #include "core/package.h"
-#include "core/pe_image.h"
+#include "tools/pe/pe_image.h"
 #include "resources/ids.h"
 
 #include <cerrno>

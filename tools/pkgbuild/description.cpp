@@ -40,6 +40,17 @@ static uint64_t ParseSize(const std::string& text, const std::string& where)
     return std::strtoull(text.c_str(), 0, 10);
 }
 
+// An entry of the archive, named as the description spells it (shown);
+// its size must fit the entry's 32-bit field.
+static void AddEntry(Package* package, const PayloadFile& file, const char* kind,
+                     const std::string& shown)
+{
+    if (file.size > UINT32_LIMIT)
+        Fail("%s: %s \"%s\" is %llu bytes; an entry holds at most %llu", file.where.c_str(),
+             kind, shown.c_str(), (unsigned long long)file.size, (unsigned long long)UINT32_LIMIT);
+    package->files.push_back(file);
+}
+
 static void AddPayloadFile(Package* package, const fs::path& folder, const std::string& value,
                            const std::string& where)
 {
@@ -59,11 +70,7 @@ static void AddPayloadFile(Package* package, const fs::path& folder, const std::
     if (error)
         Fail("%s: cannot read the size of payload file \"%s\": %s", where.c_str(),
              value.c_str(), error.message().c_str());
-    if (file.size > UINT32_LIMIT)
-        Fail("%s: payload file \"%s\" is %llu bytes; an entry holds at most %llu",
-             where.c_str(), value.c_str(), (unsigned long long)file.size,
-             (unsigned long long)UINT32_LIMIT);
-    package->files.push_back(file);
+    AddEntry(package, file, "payload file", value);
 }
 
 static void AddFillFile(Package* package, const std::string& value, const std::string& where)
@@ -77,11 +84,7 @@ static void AddFillFile(Package* package, const std::string& value, const std::s
     file.name = ToCp1251(shown, where, "file name");
     CheckFileName(file.name, shown, where, "file name");
     file.where = where;
-    if (file.size > UINT32_LIMIT)
-        Fail("%s: fill entry \"%s\" is %llu bytes; an entry holds at most %llu",
-             where.c_str(), shown.c_str(), (unsigned long long)file.size,
-             (unsigned long long)UINT32_LIMIT);
-    package->files.push_back(file);
+    AddEntry(package, file, "fill entry", shown);
 }
 
 static void AddLink(Package* package, const std::string& value, const std::string& where)

@@ -1,8 +1,10 @@
-// PE images read from their bytes.
+// The PE reader: headers, sections, resources, imports and relocations of
+// an image, read from its bytes. The setup does not carry it; the package
+// builder's check, the aligner, the host tests, the end-to-end tests that
+// damage a setup, the benchmark and a fuzz target read setup.exe with it.
 //
-// Portable like package.h: no windows.h and no library beyond the
-// freestanding headers, so the setup (which checks its own file with it),
-// the host tools, the native tests and the Windows-side tests share it.
+// Portable like core/package.h: no windows.h and no library beyond the
+// freestanding headers, so that it builds for the host and for Windows.
 // Every reader takes the size of what it reads and never touches a byte
 // outside it.
 #ifndef MURM_PE_IMAGE_H
@@ -11,7 +13,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "checksum.h"
+#include "core/checksum.h"
 
 // The headers, sections, resources, imports and base relocations of an
 // image, read from the whole file's size bytes at data. No reader

@@ -1,6 +1,6 @@
 // PE images read from their bytes; bounded like the package readers.
 #include "pe_image.h"
-#include "package.h"
+#include "core/package.h"
 
 static uint32_t Read16(const unsigned char* p)
 {
