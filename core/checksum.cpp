@@ -1,7 +1,11 @@
 // The image checksum, shared by the setup's check of its own file and the
-// host tools. The loop over the file's words is in word_sum.cpp.
+// host tools. The loops over the file's words are in word_sum.cpp.
 #include "checksum.h"
 #include "package.h"
+
+#if defined(__i386__)
+#include <cpuid.h>
+#endif
 
 bool FindChecksumField(const unsigned char* data, uint32_t size, uint32_t* field)
 {
@@ -18,6 +22,21 @@ bool FindChecksumField(const unsigned char* data, uint32_t size, uint32_t* field
         return false;
     *field = pe + PE_OPTIONAL_HEADER_OFFSET + PE_OPTIONAL_CHECKSUM;
     return true;
+}
+
+uint64_t SumWords(const unsigned char* data, uint32_t count)
+{
+#if defined(__x86_64__)
+    return SumWordsVector(data, count);
+#elif defined(__i386__)
+    // Every processor the setup runs on knows CPUID; bit 26 of EDX in its
+    // leaf 1 is SSE2.
+    unsigned a, b, c, d;
+    __cpuid(1, a, b, c, d);
+    return (d & bit_SSE2) ? SumWordsVector(data, count) : SumWordsPlain(data, count);
+#else
+    return SumWordsPlain(data, count);
+#endif
 }
 
 void BeginImageChecksum(ImageChecksum* checksum, uint32_t field)

@@ -37,8 +37,13 @@ void AddImageChecksum(ImageChecksum* checksum, const unsigned char* data, uint32
 uint32_t EndImageChecksum(const ImageChecksum* checksum);
 
 // The little-endian 32-bit words of count bytes (a multiple of 4) added
-// up: core/word_sum.cpp.
+// up: core/word_sum.cpp. SumWords takes the fastest way the processor
+// offers; the others are there for the tests to compare.
 uint64_t SumWords(const unsigned char* data, uint32_t count);
+uint64_t SumWordsPlain(const unsigned char* data, uint32_t count);
+#if defined(__x86_64__) || defined(__i386__)
+uint64_t SumWordsVector(const unsigned char* data, uint32_t count);
+#endif
 
 // The checksum of a whole file in memory; false when it is no PE image.
 bool ComputeImageChecksum(const unsigned char* data, uint32_t size, uint32_t* checksum);

@@ -5,6 +5,7 @@
 // the build and kept right by signing.
 #include "setup.h"
 #include "checksum.h"
+#include "texts.h"
 
 #include <stddef.h>
 
@@ -19,70 +20,72 @@ static_assert(offsetof(IMAGE_OPTIONAL_HEADER32, CheckSum) == PE_OPTIONAL_CHECKSU
 static_assert(offsetof(IMAGE_OPTIONAL_HEADER64, CheckSum) == PE_OPTIONAL_CHECKSUM,
               "PE32+ CheckSum");
 
-// The file is read through views of this size, a multiple of the
-// allocation granularity: a payload can be nearly 2 GB, and the loader has
-// already mapped the whole image into a 32-bit process's address space.
-static const uint32_t VIEW_SIZE = 16u << 20;
+// The file is read in pieces of this size into one buffer, as any program
+// reads a file, and summed there while the piece is in the processor's
+// cache. Reading a fresh mapping of the file instead costs several times
+// the system's own copy wherever touching a new page is dear, as in a
+// virtual machine.
+static const DWORD PIECE_SIZE = 512u << 10;
+static unsigned char s_piece[PIECE_SIZE];
 
-// Linux maps a file's cached pages into a view about five times faster
-// when the view starts on a 2 MiB boundary of the address space (whole
-// large pages at a time), so under Wine each view is asked for at such a
-// boundary first; Windows takes any multiple of its allocation granularity.
-static const unsigned char* MapView(HANDLE mapping, uint32_t offset, uint32_t count)
+// After CHECK_WINDOW_AFTER_MS the check shows that it is at work: a large
+// setup read from a slow disk can take many seconds, and a screen without
+// a sign of it meanwhile looks like a setup that never started.
+static const int PROGRESS_WIDTH = 420;
+static const int PROGRESS_HEIGHT = 80;
+
+// The small window that says how far the check has got, made the first
+// time it is needed, in the middle of the screen. A popup with a frame and
+// no caption: an overlapped window placed by the system would take its
+// showing from an argument this call has no use for, and stay hidden.
+static HWND ShowCheckProgress(HWND window, uint32_t done, uint32_t length)
 {
-    const UINT_PTR boundary = 2u << 20;
-    void* spot = VirtualAlloc(0, count + boundary, MEM_RESERVE, PAGE_NOACCESS);
-    void* aligned = (void*)(((UINT_PTR)spot + boundary - 1) & ~(boundary - 1));
-    VirtualFree(spot, 0, MEM_RELEASE);
-    void* view = spot ? MapViewOfFileEx(mapping, FILE_MAP_READ, 0, offset, count, aligned) : 0;
-    if (!view)
-        view = MapViewOfFileEx(mapping, FILE_MAP_READ, 0, offset, count, 0);
-    return (const unsigned char*)view;
+    if (!window)
+        window = CreateWindowExA(0, "STATIC", 0,
+                                 WS_POPUP | WS_DLGFRAME | WS_VISIBLE | SS_CENTER | SS_CENTERIMAGE,
+                                 (GetSystemMetrics(SM_CXSCREEN) - PROGRESS_WIDTH) / 2,
+                                 (GetSystemMetrics(SM_CYSCREEN) - PROGRESS_HEIGHT) / 2,
+                                 PROGRESS_WIDTH, PROGRESS_HEIGHT, 0, 0, 0, 0);
+    char text[MESSAGE_SIZE];
+    wsprintfA(text, TEXT_CHECKING_SETUP, (int)AddProgressShare(0, done, length));
+    SendMessageA(window, WM_SETTEXT, 0, (LPARAM)text);
+    UpdateWindow(window);
+    KeepResponsive();
+    return window;
 }
 
 bool VerifyImageFile(const wchar_t* path)
 {
     HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, 0,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
+                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, 0);
     if (file == INVALID_HANDLE_VALUE)
         return false;
-    // Images end below 4 GiB; a size the low word cannot hold is no setup.
-    DWORD high = 0;
-    const DWORD size = GetFileSize(file, &high);
-    bool ok = high == 0 && size != INVALID_FILE_SIZE && size > 0;
-    HANDLE mapping = ok ? CreateFileMappingW(file, 0, PAGE_READONLY, 0, 0, 0) : 0;
-    ok = mapping != 0;
-    const uint32_t length = ok ? size : 0;
-    uint32_t stored = 0;
+    const DWORD started = GetTickCount();
+    const uint32_t length = GetFileSize(file, 0);
+    HWND progress = 0;
     // Not on the stack: its 64-bit sum would make the function align it.
     static ImageChecksum checksum;
-    // Stepping by what was read: offset + count never passes length, so it
-    // cannot wrap at the 32-bit limit.
-    uint32_t count = 0;
-    for (uint32_t offset = 0; ok && offset < length; offset += count) {
-        count = length - offset < VIEW_SIZE ? length - offset : VIEW_SIZE;
-        const unsigned char* view = MapView(mapping, offset, count);
-        if (!view) {
-            ok = false;
-            break;
-        }
-        if (offset == 0) {
-            uint32_t field;
-            ok = FindChecksumField(view, count, &field);
-            if (ok) {
-                stored = ReadUint32(view + field);
-                BeginImageChecksum(&checksum, field);
-            }
-        }
-        if (ok)
-            AddImageChecksum(&checksum, view, count);
-        UnmapViewOfFile(view);
+    uint32_t stored = 0, field, done = 0;
+    DWORD got = 0;
+    // The headers lie in the first piece.
+    bool ok = ReadFile(file, s_piece, PIECE_SIZE, &got, 0) && FindChecksumField(s_piece, got, &field);
+    if (ok) {
+        stored = ReadUint32(s_piece + field);
+        BeginImageChecksum(&checksum, field);
     }
-    if (mapping)
-        CloseHandle(mapping);
+    while (ok && got > 0) {
+        AddImageChecksum(&checksum, s_piece, got);
+        done += got;
+        if (progress || GetTickCount() - started >= CHECK_WINDOW_AFTER_MS)
+            progress = ShowCheckProgress(progress, done, length);
+        ok = ReadFile(file, s_piece, PIECE_SIZE, &got, 0) != 0;
+    }
+    if (progress)
+        DestroyWindow(progress);
     CloseHandle(file);
-    // A sum of 0 means the build never set one: nothing vouches for the file.
-    return ok && stored != 0 && EndImageChecksum(&checksum) == stored;
+    // A sum of 0 means the build never set one: nothing vouches for the
+    // file. A file that did not read to its end is not the file checked.
+    return ok && done == length && stored != 0 && EndImageChecksum(&checksum) == stored;
 }
 
 bool VerifyOwnFile()

@@ -75,7 +75,9 @@ void KeepResponsive();
 INT_PTR HandleCommonPageMessage(HWND page, UINT message, WPARAM wParam);
 
 // core/selfcheck.cpp: true when the file's image checksum is set and
-// right; false also when it cannot be opened or read.
+// right; false also when it cannot be opened or read. A check still
+// running after CHECK_WINDOW_AFTER_MS shows a window with its progress.
+const DWORD CHECK_WINDOW_AFTER_MS = 1000;
 bool VerifyImageFile(const wchar_t* path);
 bool VerifyOwnFile();
 

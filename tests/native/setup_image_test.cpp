@@ -165,8 +165,11 @@ INSTANTIATE_TEST_SUITE_P(Builds, SetupImage, ::testing::ValuesIn(Builds()), Buil
 // The shipped setup's overhead: the file less the payload archive and the
 // agreement that it carries. Everything in front of the page-aligned
 // resources is paid for in whole pages of the file; this is the budget it
-// was brought within, and it may only shrink.
-const uint32_t OVERHEAD_BUDGET = 19480;
+// was brought within, and it may only shrink. (It grew once, by the one
+// 512-byte block behind the resources that holds the own-file check's
+// vector loop and the folder picker, when the check gained its speed and
+// its window.)
+const uint32_t OVERHEAD_BUDGET = 19992;
 
 TEST(ShippedSetup, StaysWithinItsOverheadBudget)
 {

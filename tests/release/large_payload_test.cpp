@@ -31,7 +31,8 @@ TEST(LargePayload, InstallsEveryByteWithItsProgress)
     std::wstring setup = Variant("large512"), folder = Folder("large512");
     bench::InstallFigures figures;
     std::wstring error;
-    ASSERT_TRUE(bench::RunInstall(setup, folder, 300000, &figures, &error)) << ui::Narrow(error);
+    ASSERT_TRUE(bench::RunInstall(setup, folder, 300000, bench::WATCH_EVERYTHING, &figures, &error))
+        << ui::Narrow(error);
     EXPECT_EQ(figures.files, 3u);
     EXPECT_FALSE(figures.everHung);
     EXPECT_TRUE(bench::CheckInstalled(setup, folder, true, &error)) << ui::Narrow(error);

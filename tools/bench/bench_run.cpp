@@ -24,11 +24,15 @@ const wchar_t GROUP[] = L"Выбор группы программ";
 const std::vector<std::wstring> COPYING = {L"Setup", L"Копирование файлов ...",
                                            L"Создание ярлыков ..."};
 
-// The fixed pauses of the install sequence: one after each file written,
-// one when the page opens and one before it ends.
-const double WRITTEN_FILE_PAUSE_MS = 200;
-const double PAGE_PAUSES_MS = 2 * 20;
 const int SETTLE_MS = 300;
+// In a virtual machine, memory the system freed a second or more ago may
+// have gone back to the host, and a 400 MB write into the file cache that
+// must take it afresh runs several times slower than one that finds the
+// memory just freed by deleting the last run's files. Every timed copy
+// starts this long after its folder was emptied, so that the setup and its
+// yardsticks start alike.
+const int QUIET_MS = 3000;
+const int TITLE_READS = 1000;
 
 struct Search {
     DWORD processId;
@@ -169,7 +173,27 @@ bool TimeFirstPage(const std::wstring& exe, int timeoutMs, double* ms, std::wstr
     }
 }
 
-bool RunInstall(const std::wstring& exe, const std::wstring& folder, int timeoutMs,
+namespace {
+
+std::wstring TitleOf(HWND window)
+{
+    wchar_t title[64];
+    int length = InternalGetWindowText(window, title, 64);
+    return std::wstring(title, length > 0 ? length : 0);
+}
+
+// What one look at a page's title costs this process, on average.
+double TimeTitleReads(HWND page)
+{
+    double start = NowMs();
+    for (int i = 0; i < TITLE_READS; ++i)
+        TitleOf(page);
+    return (NowMs() - start) * 1000.0 / TITLE_READS;
+}
+
+}  // namespace
+
+bool RunInstall(const std::wstring& exe, const std::wstring& folder, int timeoutMs, Watch watch,
                 InstallFigures* figures, std::wstring* error)
 {
     *figures = InstallFigures();
@@ -194,6 +218,7 @@ bool RunInstall(const std::wstring& exe, const std::wstring& folder, int timeout
         return false;
     }
     figures->startPrivate = PrivateBytes(process.handle);
+    figures->titleReadUs = TimeTitleReads(page);
     if (!ui::Click(page, IDC_NEXT) || !(page = ui::WaitForPage(process.id, AGREEMENT)) ||
         !ui::ClickNow(page, IDC_ACCEPT) ||
         !ui::WaitUntil([&] { return ui::IsEnabled(page, IDC_NEXT); }, 5000) ||
@@ -208,29 +233,31 @@ bool RunInstall(const std::wstring& exe, const std::wstring& folder, int timeout
     ++g_run;
     g_progress = &progress;
     g_asking = false;
+    const bool everything = watch == WATCH_EVERYTHING;
+    Sleep(QUIET_MS);
     ui::Click(page, IDC_NEXT);
     double start = NowMs(), opened = 0, finished = 0, copyStep = -1, shortcutStep = -1;
     HWND copying = nullptr, bar = nullptr;
     const std::vector<std::wstring> finish = {FINISH};
     bool ok = false;
-    for (;;) {
+    for (unsigned turn = 0;; ++turn) {
         double now = NowMs();
         if (!copying && (copying = FindProcessWindow(process.id, COPYING, false)))
             opened = now;
         if (copying) {
+            std::wstring text = TitleOf(copying);
+            if (copyStep < 0 && text == COPYING[1])
+                copyStep = now;
+            if (shortcutStep < 0 && text == COPYING[2])
+                shortcutStep = now;
+        }
+        if (copying && everything) {
             // The page is seen as soon as it exists, before its controls do.
             if (!bar)
                 bar = GetDlgItem(copying, IDC_PROGRESS);
             uint64_t bytes = PrivateBytes(process.handle);
             if (bytes > figures->peakPrivate)
                 figures->peakPrivate = bytes;
-            wchar_t title[64];
-            int length = InternalGetWindowText(copying, title, 64);
-            std::wstring text(title, length > 0 ? length : 0);
-            if (copyStep < 0 && text == COPYING[1])
-                copyStep = now;
-            if (shortcutStep < 0 && text == COPYING[2])
-                shortcutStep = now;
             if (IsWindow(copying) && IsHungAppWindow(copying) && !figures->everHung) {
                 figures->everHung = true;
                 figures->firstHungMs = now - opened;
@@ -238,7 +265,11 @@ bool RunInstall(const std::wstring& exe, const std::wstring& folder, int timeout
             if (bar && !g_asking && IsWindow(bar))
                 g_asking = SendMessageCallbackW(bar, PBM_GETPOS, 0, 0, ProgressAnswered, g_run);
         }
-        if (FindProcessWindow(process.id, finish, true)) {
+        // Looking for the finish page walks every window; watching titles,
+        // that waits for the last step, and looks now and then before it
+        // in case its title went by unseen.
+        if ((everything || shortcutStep >= 0 || turn % 64 == 0) &&
+            FindProcessWindow(process.id, finish, true)) {
             finished = NowMs();
             ok = copying != nullptr;
             if (!ok)
@@ -253,7 +284,8 @@ bool RunInstall(const std::wstring& exe, const std::wstring& folder, int timeout
             *error = Describe(L"no finish page in time", exe);
             break;
         }
-        Pump();
+        if (everything)
+            Pump();
         Sleep(1);
     }
     Pump();
@@ -262,7 +294,7 @@ bool RunInstall(const std::wstring& exe, const std::wstring& folder, int timeout
     if (!ok)
         return false;
     figures->copyMs = finished - opened;
-    figures->pausesMs = WRITTEN_FILE_PAUSE_MS * figures->files + PAGE_PAUSES_MS;
+    figures->pausesMs = WRITTEN_FILE_PAUSE_MS * figures->files + 2 * PAGE_PAUSE_MS;
     figures->netMs = figures->copyMs - figures->pausesMs;
     if (copyStep >= 0)
         figures->beforeCopyMs = copyStep - opened;
@@ -281,16 +313,20 @@ bool RunInstall(const std::wstring& exe, const std::wstring& folder, int timeout
 }
 
 bool RunCopyReference(const std::wstring& exe, const std::wstring& folder, int timeoutMs,
-                      CopyFigures* figures, std::wstring* error)
+                      bool links, CopyFigures* figures, std::wstring* error)
 {
     *figures = CopyFigures();
-    if (!MakeEmptyFolder(folder)) {
+    if (!links && !MakeEmptyFolder(folder)) {
         *error = L"cannot make an empty " + folder;
         return false;
     }
     WarmFile(exe);
     ui::Launch launch;
     launch.program = exe;
+    if (links)
+        launch.arguments = L"links";
+    else
+        Sleep(QUIET_MS);
     launch.currentDirectory = folder;
     ui::Process process;
     if (!ui::Start(launch, &process, error))
@@ -308,7 +344,8 @@ bool RunCopyReference(const std::wstring& exe, const std::wstring& folder, int t
     DWORD code = 0xFFFFFFFF;
     GetExitCodeProcess(process.handle, &code);
     if (code == 0xFFFFFFFF) {
-        *error = Describe(L"could not write its files", exe);
+        *error = Describe(links ? L"could not make its links and keys" : L"could not write its files",
+                          exe);
         return false;
     }
     figures->ms = code / 1000.0;

@@ -43,6 +43,13 @@ uint64_t PrivateBytes(HANDLE process);
 // just before CreateProcess. The program is ended afterwards.
 bool TimeFirstPage(const std::wstring& exe, int timeoutMs, double* ms, std::wstring* error);
 
+// What RunInstall watches while the setup copies. Titles: only the copying
+// page's title, once a millisecond, so that the steps it names are timed
+// with as little of this process in the setup's way as can be. Everything:
+// also its private memory, whether the system calls its window hung and
+// the progress bar's position, each once a millisecond.
+enum Watch { WATCH_TITLES, WATCH_EVERYTHING };
+
 struct InstallFigures {
     double copyMs = 0;        // copying page created -> finish page visible
     double pausesMs = 0;      // the fixed pauses the sequence sleeps
@@ -51,6 +58,7 @@ struct InstallFigures {
     // the copying step, the copying step (pauses included), and from the
     // shortcut step to the finish page. -1 when a title was not seen.
     double beforeCopyMs = -1, extractMs = -1, afterCopyMs = -1;
+    double titleReadUs = 0;     // one read of a page's title from here
     uint64_t startPrivate = 0;  // private bytes at the welcome page
     uint64_t peakPrivate = 0;   // largest sample during the copy
     bool everHung = false;      // IsHungAppWindow true at some sample
@@ -59,9 +67,15 @@ struct InstallFigures {
     uint32_t files = 0;
 };
 
+// The fixed pauses of the install sequence: one after each file written,
+// one when the copying page opens and one before it ends.
+const double WRITTEN_FILE_PAUSE_MS = 200;
+const double PAGE_PAUSE_MS = 20;
+
 // Walks exe's wizard with folder as the installation folder (emptied
-// first), times the copy and closes the finish page with no option ticked.
-bool RunInstall(const std::wstring& exe, const std::wstring& folder, int timeoutMs,
+// first), times the copy watching as watch says and closes the finish page
+// with no option ticked.
+bool RunInstall(const std::wstring& exe, const std::wstring& folder, int timeoutMs, Watch watch,
                 InstallFigures* figures, std::wstring* error);
 
 struct CopyFigures {
@@ -69,9 +83,11 @@ struct CopyFigures {
     uint64_t peakPrivate = 0;
 };
 
-// Runs a copy reference (ref_copy-NAME.exe) in folder (emptied first).
+// Runs a copy reference (ref_copy-NAME.exe) in folder: emptied first when
+// it writes the files, left as it is when links asks it to make the
+// shortcuts and the uninstall key.
 bool RunCopyReference(const std::wstring& exe, const std::wstring& folder, int timeoutMs,
-                      CopyFigures* figures, std::wstring* error);
+                      bool links, CopyFigures* figures, std::wstring* error);
 
 struct PackageEntry {
     std::string name;
