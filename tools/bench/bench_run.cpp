@@ -41,6 +41,13 @@ struct Search {
     HWND found;
 };
 
+std::wstring TitleOf(HWND window)
+{
+    wchar_t title[128];
+    int length = InternalGetWindowText(window, title, 128);
+    return std::wstring(title, length > 0 ? length : 0);
+}
+
 BOOL CALLBACK MatchWindow(HWND window, LPARAM data)
 {
     Search* search = (Search*)data;
@@ -48,10 +55,9 @@ BOOL CALLBACK MatchWindow(HWND window, LPARAM data)
     GetWindowThreadProcessId(window, &owner);
     if (owner != search->processId || (search->visibleOnly && !IsWindowVisible(window)))
         return TRUE;
-    wchar_t text[128];
-    int length = InternalGetWindowText(window, text, 128);
+    const std::wstring title = TitleOf(window);
     for (const std::wstring& caption : *search->captions)
-        if ((size_t)length == caption.size() && caption.compare(0, caption.size(), text, length) == 0) {
+        if (title == caption) {
             search->found = window;
             return FALSE;
         }
@@ -174,13 +180,6 @@ bool TimeFirstPage(const std::wstring& exe, int timeoutMs, double* ms, std::wstr
 }
 
 namespace {
-
-std::wstring TitleOf(HWND window)
-{
-    wchar_t title[64];
-    int length = InternalGetWindowText(window, title, 64);
-    return std::wstring(title, length > 0 ? length : 0);
-}
 
 // What one look at a page's title costs this process, on average.
 double TimeTitleReads(HWND page)
