@@ -20,6 +20,11 @@ bool IsFolder(const char* path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool IsFile(const char* path)
+{
+    return PathExists(path) && !IsFolder(path);
+}
+
 void AdvanceProgress(HWND page, uint32_t size)
 {
     g_setup.progress = AddProgressShare(g_setup.progress, size, g_setup.payloadTotal);
@@ -40,17 +45,13 @@ static bool AskOverwrite(HWND page, const char* name)
 // Creates one file and writes the entry's bytes into it right from the
 // resource. Returns true when every byte was written. *created tells
 // whether a file of ours now stands at the path, complete or not.
-static bool WriteEntry(const char* path, uint32_t index, const ArchiveEntry& entry,
-                       bool* created)
+static bool WriteEntry(const char* path, const ArchiveEntry& entry, bool* created)
 {
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, 0, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, 0);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     *created = true;
-    // Recorded before the data: a file we created is the uninstaller's to
-    // remove even if writing it fails.
-    LogWriteNumbered("Files", "File", (int)index, path);
     // Straight from the resource's memory, in pieces, so that between them
     // the system can see the page is alive during a long copy.
     uint32_t done = 0;
@@ -66,6 +67,11 @@ static bool WriteEntry(const char* path, uint32_t index, const ArchiveEntry& ent
     return ok;
 }
 
+// How many entries extraction went through, and whether the package's
+// uninstaller was among the files given up.
+static uint32_t s_entryCount;
+static bool s_uninstallerLost;
+
 static void ExtractEntry(const ArchiveEntry& entry, uint32_t index, HWND page)
 {
     // The full path is what is tested, created and logged, so the file
@@ -75,18 +81,28 @@ static void ExtractEntry(const ArchiveEntry& entry, uint32_t index, HWND page)
     char path[LONG_PATH_SIZE];
     JoinText(path, LONG_PATH_SIZE, g_setup.installFolder, "\\", entry.name);
     const bool fits = (int)strlen(path) < PATH_SIZE;
-    bool created = false, written = false;
+    bool written = false;
+    // A file the user keeps is not ours, and not logged.
     if (!fits || !PathExists(path) || AskOverwrite(page, entry.name)) {
-        while (!(written = fits && WriteEntry(path, index, entry, &created)) &&
-               AskRetry(page, TEXT_CANNOT_WRITE, path))
-            ;
-        // Skipped. A half-written file of ours is removed rather than left
-        // as a damaged copy; its log key stays, and the uninstaller finds the
-        // file already gone. A file we never managed to create is not
-        // logged: it is still whatever the user had there, not ours to
-        // remove.
-        if (!written && created)
-            DeleteFileA(path);
+        // Logged before it is made: a crash while it is written leaves
+        // nothing the uninstaller does not know of.
+        if (LogWriteNumbered("Files", "File", (int)index, path)) {
+            bool created = false;
+            while (!(written = fits && WriteEntry(path, entry, &created)) &&
+                   AskRetry(page, TEXT_CANNOT_WRITE, path))
+                ;
+            // Skipped. A half-written file of ours is removed rather than
+            // left as a damaged copy, and the log no longer names it.
+            if (!written) {
+                if (created)
+                    DeleteFileA(path);
+                LogForgetNumbered("Files", "File", (int)index);
+            }
+        }
+        if (!written) {
+            ++g_setup.missingCount;
+            s_uninstallerLost |= !lstrcmpiA(entry.name, g_setup.uninstallerName);
+        }
     }
     // Every entry has its share of the bar, written or not, and a pause
     // the user can see it in.
@@ -94,7 +110,18 @@ static void ExtractEntry(const ArchiveEntry& entry, uint32_t index, HWND page)
     Sleep(written ? 200 : 50);
 }
 
-void ExtractPayload(const unsigned char* archive, uint32_t size, HWND page)
+void TakeBackPayload()
+{
+    char path[PATH_SIZE];
+    for (uint32_t i = 1; i <= s_entryCount; ++i)
+        if (LogReadNumbered("Files", "File", (int)i, path))
+            DeleteFileA(path);
+    DeleteFileA(g_setup.logPath);
+    if (g_setup.madeFolder)
+        RemoveDirectoryA(g_setup.installFolder);
+}
+
+bool ExtractPayload(const unsigned char* archive, uint32_t size, HWND page)
 {
     LogWrite("Common", "ProgramName", g_setup.displayName);
     LogWrite("Files", "Dir", g_setup.installFolder);
@@ -118,4 +145,6 @@ void ExtractPayload(const unsigned char* archive, uint32_t size, HWND page)
     char path[PATH_SIZE];
     if (JoinPath(path, g_setup.installFolder, EXTRA_LOGGED_FILE))
         LogWriteNumbered("Files", "File", (int)(i + 1), path);
+    s_entryCount = i;
+    return !s_uninstallerLost;
 }

@@ -1,7 +1,7 @@
 // Registry entries: the uninstall entry that lists the product among the
-// installed programs, and the ".vdb" file type. Each is written whole or
-// not at all, and then described in setup.log so that the uninstaller can
-// remove it again.
+// installed programs, and the ".vdb" file type. Each is described in
+// setup.log first, so that the uninstaller can remove it again whatever
+// moment the setup is ended at, and then written whole or not at all.
 #include "core/setup.h"
 #include "core/texts.h"
 
@@ -91,9 +91,19 @@ static const RegistryValue UNINSTALL_VALUES[] = {
 };
 static const RegistryItem UNINSTALL_ENTRY = {
     HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE\\", UNINSTALL_KEYS, 1, UNINSTALL_VALUES, 2};
-static const char* const UNINSTALL_LOG_HEAD[] = {"n", "3", "Dir", UNINSTALL_KEY, 0};
-static const char* const UNINSTALL_LOG_VALUES[] = {"Key1", "DisplayName", "Key2",
-                                                    "UninstallString", 0};
+static const char* const UNINSTALL_LOG[] = {
+    "n", "3", "Dir", UNINSTALL_KEY, "SubKey", s_displayName,
+    "Key1", "DisplayName", "Key2", "UninstallString", 0,
+};
+
+// Logged, then written; given up, it leaves no section behind.
+static void RegisterItem(const char* section, const char* const* log, const RegistryItem& item)
+{
+    if (LogWriteList(section, log) && WriteRegistryItem(item))
+        return;
+    LogForget(section, 0);
+    ++g_setup.missingCount;
+}
 
 void RegisterUninstall()
 {
@@ -105,15 +115,16 @@ void RegisterUninstall()
     JoinText(s_uninstallKey, LONG_PATH_SIZE, UNINSTALL_KEY, "\\", name);
     CopyString(s_displayName, name);
     // Quoted, or a folder with a space would start C:\Program.exe first.
+    // No entry names an uninstaller that is not there (a package without
+    // one): it could only fail the user who chooses it.
     char path[PATH_SIZE];
     s_uninstallCommand[0] = 0;
-    if (JoinPath(path, g_setup.installFolder, g_setup.uninstallerName))
+    if (JoinPath(path, g_setup.installFolder, g_setup.uninstallerName) && IsFile(path))
         JoinText(s_uninstallCommand, LONG_PATH_SIZE, "\"", path, "\"");
-    if (!WriteRegistryItem(UNINSTALL_ENTRY))
-        return;
-    LogWriteList("RegUninst", UNINSTALL_LOG_HEAD);
-    LogWrite("RegUninst", "SubKey", name);
-    LogWriteList("RegUninst", UNINSTALL_LOG_VALUES);
+    if (s_uninstallCommand[0])
+        RegisterItem("RegUninst", UNINSTALL_LOG, UNINSTALL_ENTRY);
+    else
+        ++g_setup.missingCount;
 }
 
 // The extension comes last: it points at the class only once the class is
@@ -162,6 +173,5 @@ void RegisterFileType()
         JoinText(s_icon, LONG_PATH_SIZE, program, ",1");
         JoinText(s_openCommand, LONG_PATH_SIZE, "\"", program, "\" \"%1\"");
     }
-    if (WriteRegistryItem(FILE_TYPE))
-        LogWriteList("RegClass", FILE_TYPE_LOG);
+    RegisterItem("RegClass", FILE_TYPE_LOG, FILE_TYPE);
 }

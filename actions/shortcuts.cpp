@@ -63,29 +63,6 @@ static bool SaveShortcut(const char* linkPath, const char* targetPath)
     return true;
 }
 
-void CreateGroupFolder()
-{
-    char programs[PATH_SIZE];
-    char folder[LONG_PATH_SIZE];
-    g_setup.groupFolder[0] = 0;
-    // Without the Programs folder there is no group; groupFolder stays empty
-    // and no group shortcut is made from an undefined path.
-    if (!SpecialFolderPath(CSIDL_PROGRAMS, programs))
-        return;
-    JoinText(folder, LONG_PATH_SIZE, programs, "\\", g_setup.groupName);
-    // An existing folder of that name is the group; anything else in its
-    // place is reported. After Cancel there is no group and so no group
-    // shortcut.
-    for (;;) {
-        if ((int)strlen(folder) < PATH_SIZE && (CreateDirectoryA(folder, 0) || IsFolder(folder))) {
-            CopyString(g_setup.groupFolder, folder);
-            return;
-        }
-        if (!AskRetry(GetActiveWindow(), TEXT_CANNOT_CREATE_DIR, folder))
-            return;
-    }
-}
-
 const char* LongestGroupLink(bool names)
 {
     uint32_t size, count, offset = 4;
@@ -109,6 +86,62 @@ static uint32_t FileSizeOf(const char* path)
     return found.nFileSizeLow;
 }
 
+// Records the group as it is to be made, before any of it is: its
+// shortcuts (none without a folder), its folder, and a size that
+// CreateGroupShortcuts puts in once they are made. With no folder, it takes
+// back what an earlier call recorded. Returns how many shortcuts the group
+// has, and in *logged whether everything is in the log.
+static uint32_t LogGroup(const char* folder, bool* logged)
+{
+    uint32_t size, count = 0, offset = 4, i = 0;
+    const unsigned char* list = LockDataResource(IDR_GROUP_LINKS, &size);
+    ReadLinkCount(list, size, &count);
+    *logged = LogWriteNumber("Links", "n", folder[0] ? (int)count : 0);
+    const char* target;
+    const char* name;
+    while (i < count && NextGroupLink(list, size, &offset, &target, &name)) {
+        char link[LONG_PATH_SIZE];
+        JoinText(link, LONG_PATH_SIZE, folder, "\\", name, ".lnk");
+        ++i;
+        if (folder[0])
+            *logged = LogWriteNumbered("Links", "Link", (int)i, link) && *logged;
+        else
+            LogForgetNumbered("Links", "Link", (int)i);
+    }
+    // A damaged list holds fewer pairs than it says; n, rewritten where it
+    // stands, counts those it holds.
+    if (i < count && folder[0])
+        *logged = LogWriteNumber("Links", "n", (int)i) && *logged;
+    *logged = LogWrite("Links", "Dir", folder) && LogWriteNumber("Links", "size", 0) && *logged;
+    return i;
+}
+
+void CreateGroupFolder()
+{
+    char programs[PATH_SIZE];
+    char folder[LONG_PATH_SIZE] = "";
+    g_setup.groupFolder[0] = 0;
+    // Without the Programs folder there is no group, and no group shortcut
+    // is made from an undefined path.
+    if (SpecialFolderPath(CSIDL_PROGRAMS, programs))
+        JoinText(folder, LONG_PATH_SIZE, programs, "\\", g_setup.groupName);
+    bool logged = false;
+    uint32_t count = folder[0] ? LogGroup(folder, &logged) : 0;
+    // An existing folder of that name is the group; anything else in its
+    // place is reported.
+    while (logged) {
+        if ((int)strlen(folder) < PATH_SIZE && (CreateDirectoryA(folder, 0) || IsFolder(folder))) {
+            CopyString(g_setup.groupFolder, folder);
+            return;
+        }
+        if (!AskRetry(GetActiveWindow(), TEXT_CANNOT_CREATE_DIR, folder))
+            break;
+    }
+    // No group, and so none of its shortcuts.
+    count = LogGroup("", &logged);
+    g_setup.missingCount += (int)count + 1;
+}
+
 void CreateGroupShortcuts()
 {
     uint32_t size = 0, count = 0, offset = 4;
@@ -116,7 +149,6 @@ void CreateGroupShortcuts()
     // None at all when there is no group folder to put them in.
     if (!g_setup.groupFolder[0] || !ReadLinkCount(list, size, &count))
         count = 0;
-    LogWriteNumber("Links", "n", (int)count);
     const char* target;
     const char* name;
     uint32_t i = 0, total = 0;
@@ -126,19 +158,17 @@ void CreateGroupShortcuts()
         char linkPath[LONG_PATH_SIZE];
         JoinPath(targetPath, g_setup.installFolder, target);
         JoinText(linkPath, LONG_PATH_SIZE, g_setup.groupFolder, "\\", name, ".lnk");
-        // Logged once it exists; a shortcut skipped leaves a gap in the
-        // numbering, as a file the user kept does.
-        if (!SaveShortcut(linkPath, targetPath))
+        // Logged with the group. One skipped, or leading to a file that is
+        // not there, leaves a gap in the numbering, as a file the user kept
+        // does.
+        if (IsFile(targetPath) && SaveShortcut(linkPath, targetPath)) {
+            total += FileSizeOf(linkPath);
             continue;
-        LogWriteNumbered("Links", "Link", (int)i, linkPath);
-        total += FileSizeOf(linkPath);
+        }
+        LogForgetNumbered("Links", "Link", (int)i);
+        ++g_setup.missingCount;
     }
-    // A damaged list holds fewer pairs than it says; n, rewritten where it
-    // stands, counts those it holds.
-    if (i < count)
-        LogWriteNumber("Links", "n", (int)i);
     g_setup.linkCount = (int)i;
-    LogWrite("Links", "Dir", g_setup.groupFolder);
     LogWriteNumber("Links", "size", (int)total);
 }
 
@@ -150,15 +180,23 @@ void AddExtraShortcut(int folderId, const char* name, const char* target)
     JoinPath(targetPath, g_setup.installFolder, target);
     // A special folder the shell cannot name is reported by the shortcut's
     // own name: no shortcut is made from an undefined path.
-    while (!SpecialFolderPath(folderId, folder)) {
+    bool named;
+    while (!(named = SpecialFolderPath(folderId, folder))) {
         JoinText(linkPath, LONG_PATH_SIZE, name, ".lnk");
         if (!AskRetry(GetActiveWindow(), TEXT_CANNOT_MAKE_LINK, linkPath))
-            return;
+            break;
     }
-    JoinText(linkPath, LONG_PATH_SIZE, folder, "\\", name, ".lnk");
-    if (!SaveShortcut(linkPath, targetPath))
+    // Logged first, n with it, and taken out again when given up.
+    int number = g_setup.linkCount + 1;
+    if (named && JoinText(linkPath, LONG_PATH_SIZE, folder, "\\", name, ".lnk") &&
+        LogWriteNumbered("Links", "Link", number, linkPath) &&
+        LogWriteNumber("Links", "n", number) && SaveShortcut(linkPath, targetPath)) {
+        g_setup.linkCount = number;
         return;
-    ++g_setup.linkCount;
-    LogWriteNumbered("Links", "Link", g_setup.linkCount, linkPath);
-    LogWriteNumber("Links", "n", g_setup.linkCount);
+    }
+    if (named) {
+        LogForgetNumbered("Links", "Link", number);
+        LogWriteNumber("Links", "n", g_setup.linkCount);
+    }
+    ++g_setup.missingCount;
 }

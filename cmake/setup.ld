@@ -63,13 +63,16 @@ SECTIONS
     KEEP (*(.rsrc$*))
   }
   /* Code that most runs never call or call once: the loops of the check
-     of the setup's own file, and the folder picker. Behind the resources,
+     of the setup's own file, the folder picker, and what the code marks
+     LATE_CODE (the pages' checks and the outcome of the installation;
+     other links put those in a section of their own). Behind the resources,
      in the room the file's last 512-byte block leaves, it costs no page in
      front of them. */
   .late BLOCK(__section_alignment__) :
   {
     *:browse.cpp.obj(.text .text$* .rdata .rdata$*)
     *:word_sum.cpp.obj(.text .text$* .rdata .rdata$*)
+    *(.late$*)
   }
   .reloc BLOCK(__section_alignment__) :
   {

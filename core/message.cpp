@@ -12,9 +12,14 @@ int ShowError(HWND owner, const char* text, UINT type)
     return ShowMessage(owner, text, TEXT_ERROR_CAPTION, type);
 }
 
-bool AskRetry(HWND owner, const char* problem, const char* item)
+int ShowProblem(HWND owner, UINT type, const char* a, const char* b, const char* c, const char* d)
 {
     char text[MESSAGE_SIZE];
-    JoinText(text, MESSAGE_SIZE, problem, item);
-    return ShowError(owner, text, MB_RETRYCANCEL) == IDRETRY;
+    JoinText(text, MESSAGE_SIZE, a, b, c, d);
+    return ShowError(owner, text, type);
+}
+
+bool AskRetry(HWND owner, const char* problem, const char* item)
+{
+    return ShowProblem(owner, MB_RETRYCANCEL, problem, item) == IDRETRY;
 }

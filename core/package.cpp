@@ -130,3 +130,26 @@ uint32_t AddProgressShare(uint32_t progress, uint32_t size, uint32_t total)
     uint64_t sum = (uint64_t)progress + (uint64_t)(size / total) * 100u + share;
     return sum > 0xFFFFFFFFu ? 0xFFFFFFFFu : (uint32_t)sum;
 }
+
+bool IsDeviceName(const char* name, size_t length)
+{
+    size_t base = 0;
+    while (base < length && name[base] != '.')
+        ++base;
+    while (base > 0 && name[base - 1] == ' ')
+        --base;
+    // COM1 to COM9 and LPT1 to LPT9: the last two of the list and a digit.
+    bool numbered = base == 4 && name[3] >= '1' && name[3] <= '9';
+    if (base != 3 && !numbered)
+        return false;
+    static const char DEVICES[][4] = {"CON", "PRN", "AUX", "NUL", "COM", "LPT"};
+    for (int d = numbered ? 4 : 0; d < (numbered ? 6 : 4); ++d) {
+        int i = 0;
+        // Clearing bit 5 makes a letter upper case, and nothing else a letter.
+        while (i < 3 && (name[i] & ~0x20) == DEVICES[d][i])
+            ++i;
+        if (i == 3)
+            return true;
+    }
+    return false;
+}

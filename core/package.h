@@ -74,6 +74,12 @@ int ReadSetupStrings(const unsigned char* data, uint32_t size,
 // Display name: the resource's first string, or "" when it has no NUL.
 const char* ReadDisplayName(const unsigned char* data, uint32_t size);
 
+// True when Windows takes a file or folder name of length bytes for a
+// device (CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9): the part before its
+// first dot, without the spaces that end it, is one of those, in any case.
+// Neither the package builder nor the setup accepts such a name.
+bool IsDeviceName(const char* name, size_t length);
+
 // progress + floor(100 * size / total) without overflow for any 32-bit
 // values, saturating at 0xFFFFFFFF; a total of 0 adds nothing.
 uint32_t AddProgressShare(uint32_t progress, uint32_t size, uint32_t total);

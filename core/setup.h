@@ -10,6 +10,11 @@
 #include "../resources/ids.h"
 #include "package.h"
 
+// Marks a function that a run calls once or never: setup.exe carries it
+// behind its resources (cmake/setup.ld), where it costs a share of the last
+// 512-byte blocks of the file instead of pages in front of the resources.
+#define LATE_CODE __attribute__((section(".late$code")))
+
 // The platform's path limit, NUL included. Every path lives in a buffer of
 // this size and is built through JoinPath, which refuses what will not fit.
 const int PATH_SIZE = MAX_PATH;
@@ -49,7 +54,20 @@ struct SetupState {
     uint32_t progress;
     int linkCount;
     const char* agreementText;
+    // Items of the installation given up (a file, a shortcut, the group,
+    // a registry entry): the finish page and the exit code tell them.
+    int missingCount;
+    // The destination page made the installation folder.
+    bool madeFolder;
+    // The process's exit code, when not the one the run's end gives.
+    int exitCode;
 };
+
+// Exit codes. 0: installed completely, or the user left the wizard.
+const int EXIT_DAMAGED = 1;     // the setup file is damaged
+const int EXIT_INCOMPLETE = 2;  // installed, but items were given up
+const int EXIT_TAKEN_BACK = 3;  // the setup took its installation back
+const int EXIT_NO_PAGE = 4;     // a page could not be shown
 
 extern SetupState g_setup;
 // core/state.cpp: the instance and the package's build-time values.
@@ -104,27 +122,48 @@ void TrimNameEnd(char* name);
 // True for a name of spaces and dots only, which that leaves empty.
 bool IsBlankName(const char* name);
 const char* LongerOf(const char* a, const char* b);
+// The same bytes, case included.
+bool SameText(const char* a, const char* b);
 
 // core/message.cpp: every message box the program shows.
 int ShowMessage(HWND owner, const char* text, const char* caption, UINT type);
 // caption "Ошибка", the program's caption for its own errors
 int ShowError(HWND owner, const char* text, UINT type);
+// The pieces end to end (a problem, then what it is about), caption
+// "Ошибка".
+int ShowProblem(HWND owner, UINT type, const char* a, const char* b, const char* c = "",
+                const char* d = "");
 // problem + item, with Retry and Cancel; true for Retry. Every step that
 // cannot make its file, folder, shortcut or registry key asks this way.
 bool AskRetry(HWND owner, const char* problem, const char* item);
 
-// log/setup_log.cpp
-void LogWrite(const char* section, const char* key, const char* value);
-void LogWriteNumber(const char* section, const char* key, int number);
+// log/setup_log.cpp: every item goes into the log before it is made. True
+// when the log on disk holds the entry; an item whose entry could not be
+// written is not made.
+bool LogWrite(const char* section, const char* key, const char* value);
+bool LogWriteNumber(const char* section, const char* key, int number);
 // key = prefix and number, as in File3 or Link2.
-void LogWriteNumbered(const char* section, const char* prefix, int number, const char* value);
+bool LogWriteNumbered(const char* section, const char* prefix, int number, const char* value);
 // Writes the key, value pairs of a list that ends with a null key.
-void LogWriteList(const char* section, const char* const* pairs);
+bool LogWriteList(const char* section, const char* const* pairs);
+// Takes the entry of an item given up out of the log again: a key, or with
+// a null key the whole section.
+void LogForget(const char* section, const char* key);
+void LogForgetNumbered(const char* section, const char* prefix, int number);
+// A value as the log on disk records it (PATH_SIZE bytes); false when not
+// there.
+bool LogReadNumbered(const char* section, const char* prefix, int number, char* value);
 
 // actions/extract.cpp
 int PathExists(const char* path);
 bool IsFolder(const char* path);
-void ExtractPayload(const unsigned char* archive, uint32_t size, HWND page);
+bool IsFile(const char* path);
+// False when the package's uninstaller was given up.
+bool ExtractPayload(const unsigned char* archive, uint32_t size, HWND page);
+// Removes what extraction made (the files the log names, the log, and the
+// folder when the destination page made it), for an installation that
+// could not be undone otherwise.
+void TakeBackPayload();
 void AdvanceProgress(HWND page, uint32_t size);
 
 // actions/shortcuts.cpp

@@ -73,9 +73,17 @@ void LoadSetupStrings()
     g_setup.displayName = ReadDisplayName(data, size);
 }
 
-static bool PageTemplateExists(int templateId)
+// Each page's messages pass through here on their way to its procedure. A
+// page that got WM_INITDIALOG was shown: DialogBoxParamA answers -1 both for
+// a dialog it could not create and for a page that ended with Back.
+static DLGPROC s_pageProcedure;
+static bool s_pageShown;
+
+static INT_PTR CALLBACK ShowPage(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    return FindResourceA(g_setup.instance, MAKEINTRESOURCEA(templateId), (LPCSTR)RT_DIALOG) != 0;
+    if (message == WM_INITDIALOG)
+        s_pageShown = true;
+    return s_pageProcedure(page, message, wParam, lParam);
 }
 
 static void RunPages()
@@ -83,17 +91,20 @@ static void RunPages()
     int index = 0;
     while (index >= 0 && index < PAGE_COUNT) {
         const PageEntry& page = PageTable[index];
-        // DialogBoxParamA answers -1 both for a failed dialog and for a page
-        // that ended with Back; a missing template is the failure to rule out.
-        if (!PageTemplateExists(page.templateId))
-            return;
         // The copying page's progress bar is the first common control the
         // pages show; loading the library then keeps it out of the first
         // page's start.
         if (page.templateId == IDD_COPYING)
             LoadCommonControls();
+        s_pageProcedure = page.procedure;
+        s_pageShown = false;
         int result = (int)DialogBoxParamA(g_setup.instance, MAKEINTRESOURCEA(page.templateId),
-                                          0, page.procedure, 0);
+                                          0, ShowPage, 0);
+        if (!s_pageShown) {
+            ShowError(0, TEXT_NO_PAGE, MB_OK | MB_SETFOREGROUND);
+            g_setup.exitCode = EXIT_NO_PAGE;
+            return;
+        }
         if (result == PAGE_EXIT)
             return;
         index += result == PAGE_NEXT ? 1 : -1;
@@ -107,11 +118,13 @@ int RunWizard(HINSTANCE instance, HINSTANCE, LPSTR, int)
     // Before anything is shown or written: a damaged file installs nothing.
     if (!VerifyOwnFile()) {
         ShowError(0, TEXT_DAMAGED_SETUP, MB_OK | MB_SETFOREGROUND);
-        return 1;
+        return EXIT_DAMAGED;
     }
     LoadSetupStrings();
     RunPages();
-    return 0;
+    if (!g_setup.exitCode && g_setup.missingCount)
+        g_setup.exitCode = EXIT_INCOMPLETE;
+    return g_setup.exitCode;
 }
 
 void KeepResponsive()

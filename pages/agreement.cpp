@@ -6,7 +6,7 @@ static uint32_t agreementSize;
 
 // The resource has no terminator, so the edit box gets a NUL-terminated
 // copy of exactly its bytes.
-static void ShowAgreementText(HWND page)
+LATE_CODE static void ShowAgreementText(HWND page)
 {
     if (!g_setup.agreementText)
         return;
@@ -19,7 +19,7 @@ static void ShowAgreementText(HWND page)
     VirtualFree(text, 0, MEM_RELEASE);
 }
 
-INT_PTR CALLBACK AgreementPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
+LATE_CODE INT_PTR CALLBACK AgreementPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
     case WM_INITDIALOG:

@@ -22,20 +22,30 @@ static void RunInstallSequence(HWND page)
     installing = true;
     // The folder may have been taken away since the destination page made
     // sure of it; without it nothing could be written or logged.
-    if (!PathExists(g_setup.installFolder))
-        CreateDirectoryA(g_setup.installFolder, 0);
+    if (!PathExists(g_setup.installFolder) && CreateDirectoryA(g_setup.installFolder, 0))
+        g_setup.madeFolder = true;
     uint32_t size;
     const unsigned char* archive = LockDataResource(IDR_PAYLOAD, &size);
     ShowStatus(page, TEXT_COPYING_STATUS);
-    ExtractPayload(archive, size, page);
-    ShowStatus(page, TEXT_SHORTCUT_STATUS);
-    CreateGroupFolder();
-    CreateGroupShortcuts();
-    RegisterUninstall();
-    SendMessageA(page, MSG_UPDATE_PROGRESS, 0, 0);
-    Sleep(20);
+    // The uninstaller and the log it reads are what make the installation
+    // undoable (nothing is made that the log does not name first); without
+    // either nothing more is made, and what was made is taken back.
+    int result = PAGE_NEXT;
+    if (ExtractPayload(archive, size, page) && IsFile(g_setup.logPath)) {
+        ShowStatus(page, TEXT_SHORTCUT_STATUS);
+        CreateGroupFolder();
+        CreateGroupShortcuts();
+        RegisterUninstall();
+        SendMessageA(page, MSG_UPDATE_PROGRESS, 0, 0);
+        Sleep(20);
+    } else {
+        TakeBackPayload();
+        ShowError(page, TEXT_TAKEN_BACK, MB_OK);
+        g_setup.exitCode = EXIT_TAKEN_BACK;
+        result = PAGE_EXIT;
+    }
     installing = false;
-    EndDialog(page, PAGE_NEXT);
+    EndDialog(page, result);
 }
 
 INT_PTR CALLBACK CopyingPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)

@@ -3,7 +3,7 @@
 #include "core/setup.h"
 #include "core/texts.h"
 
-static void OfferDefaultFolder(HWND page)
+LATE_CODE static void OfferDefaultFolder(HWND page)
 {
     // A value of PATH_SIZE bytes or more is not read at all: the call then
     // answers the size it would need, and the buffer holds nothing.
@@ -22,10 +22,18 @@ static void OfferDefaultFolder(HWND page)
     SetDlgItemTextA(page, IDC_SPACE_TEXT, space);
 }
 
-// The longest name the installation joins below its folder: the payload's
-// files, the log, the targets of every shortcut, the uninstaller and the
-// product program that the file type names.
-static const char* LongestInstalledName()
+LATE_CODE static uint32_t UnitsOf(uint32_t bytes, uint32_t unit)
+{
+    return bytes / unit + (bytes % unit != 0);
+}
+
+// What the installation needs below its folder. Returns the longest name
+// it joins to the folder (a payload file, the log, the targets of every
+// shortcut, the uninstaller, the product program that the file type
+// names); *units gets its room in allocation units of that size: every
+// payload file in whole units, and the log twice (while it is replaced,
+// setup.tmp stands beside it), at most a path and a key a line.
+LATE_CODE static const char* MeasureInstallation(uint32_t unit, uint32_t* units)
 {
     static const char* const names[] = {LOG_FILE_NAME, EXTRA_LOGGED_FILE, PRODUCT_PROGRAM + 1,
                                         g_setup.startupTarget, g_setup.desktopTarget,
@@ -34,12 +42,43 @@ static const char* LongestInstalledName()
     for (const char* name : names)
         longest = LongerOf(longest, name);
     uint32_t size, total, count, offset = ARCHIVE_HEADER_SIZE;
+    uint32_t logBytes = 16 * (PATH_SIZE + 16);
+    *units = 0;
     const unsigned char* archive = LockDataResource(IDR_PAYLOAD, &size);
     ArchiveEntry entry;
     if (ReadArchiveHeader(archive, size, &total, &count))
-        for (uint32_t i = 0; i < count && NextArchiveEntry(archive, size, &offset, &entry); ++i)
+        for (uint32_t i = 0; i < count && NextArchiveEntry(archive, size, &offset, &entry); ++i) {
             longest = LongerOf(longest, entry.name);
+            *units += UnitsOf(entry.size, unit);
+            logBytes += PATH_SIZE + 16;
+        }
+    *units += 2 * UnitsOf(logBytes, unit);
     return longest;
+}
+
+// The allocation units free for this user on the folder's drive, and their
+// size, read at the folder or its nearest parent that exists. False when
+// they cannot be read (a share that does not answer): then room is no
+// reason to refuse the folder.
+LATE_CODE static bool ReadFreeSpace(const char* folder, DWORD* freeUnits, uint32_t* unit)
+{
+    char existing[PATH_SIZE];
+    CopyString(existing, folder);
+    int length = (int)strlen(existing);
+    while (!IsFolder(existing)) {
+        while (length > 0 && existing[length - 1] != '\\')
+            --length;
+        if (length == 0)
+            return false;
+        existing[--length] = 0;
+    }
+    if (existing[length - 1] != '\\')
+        JoinText(existing, PATH_SIZE, existing, "\\");
+    DWORD sectors, sectorBytes, clusters;
+    if (!GetDiskFreeSpaceA(existing, &sectors, &sectorBytes, freeUnits, &clusters))
+        return false;
+    *unit = sectors * sectorBytes;
+    return *unit >= 512;
 }
 
 // The folder as the file system will name it: a full path (relative and
@@ -50,7 +89,7 @@ static const char* LongestInstalledName()
 // full, a pass can only take characters away, so one that keeps the length
 // changed nothing. False when the full path does not fit a path buffer; an
 // empty folder stays empty.
-static bool NormaliseFolder(char* folder)
+LATE_CODE static bool NormaliseFolder(char* folder)
 {
     for (;;) {
         char full[PATH_SIZE];
@@ -74,48 +113,84 @@ static bool NormaliseFolder(char* folder)
     }
 }
 
-static void ReportFolder(HWND page, const char* problem, const char* folder,
-                         const char* detail = "", const char* longPath = "")
+// The first component of the folder that names a device (the whole folder
+// for a device path such as \\.\NUL), copied to name; false when none does.
+LATE_CODE static bool FindDeviceName(const char* folder, char* name)
 {
-    char text[MESSAGE_SIZE];
-    JoinText(text, MESSAGE_SIZE, problem, folder, detail, longPath);
-    ShowError(page, text, MB_OK);
+    if (folder[0] == '\\' && folder[1] == '\\' && folder[2] == '.')
+        return CopyString(name, folder);
+    for (const char* start = folder;; ++folder) {
+        if (*folder && *folder != '\\' && *folder != '/')
+            continue;
+        if (IsDeviceName(start, (size_t)(folder - start))) {
+            CopyString(name, start);
+            name[folder - start] = 0;
+            return true;
+        }
+        if (!*folder)
+            return false;
+        start = folder + 1;
+    }
 }
 
-static void ConfirmFolder(HWND page)
+LATE_CODE static void ConfirmFolder(HWND page)
 {
     char* folder = g_setup.installFolder;
+    char device[PATH_SIZE];
     SendDlgItemMessageA(page, IDC_DEST_DIR, WM_GETTEXT, PATH_SIZE, (LPARAM)folder);
     if (IsBlankName(folder)) {
         ShowError(page, TEXT_BLANK_FOLDER, MB_OK);
         return;
     }
-    if (!NormaliseFolder(folder)) {
-        ReportFolder(page, TEXT_PATH_TOO_LONG, folder);
+    // Device names are looked for before and after the name is made full:
+    // the system turns a path ending in one into the device's own path.
+    device[0] = 0;
+    if (FindDeviceName(folder, device) || !NormaliseFolder(folder) ||
+        FindDeviceName(folder, device)) {
+        bool reserved = device[0] != 0;
+        ShowProblem(page, MB_OK, reserved ? TEXT_RESERVED_NAME : TEXT_PATH_TOO_LONG,
+                     reserved ? device : folder);
         return;
     }
     // What the box shows is what the installation will use.
     SetDlgItemTextA(page, IDC_DEST_DIR, folder);
 
+    DWORD freeUnits = 0;
+    uint32_t needed, unit = 512;
+    bool roomKnown = ReadFreeSpace(folder, &freeUnits, &unit);
+    const char* longest = MeasureInstallation(unit, &needed);
     // Every path the installation joins below the folder must fit, or some
     // file, shortcut or registry entry could not be made under its name.
     char longPath[LONG_PATH_SIZE];
-    JoinText(longPath, LONG_PATH_SIZE, folder, "\\", LongestInstalledName());
+    JoinText(longPath, LONG_PATH_SIZE, folder, "\\", longest);
     if ((int)strlen(longPath) >= PATH_SIZE) {
-        ReportFolder(page, TEXT_PATH_TOO_LONG, folder, TEXT_LONGEST_PATH, longPath);
+        ShowProblem(page, MB_OK, TEXT_PATH_TOO_LONG, folder, TEXT_LONGEST_PATH, longPath);
+        return;
+    }
+    // In kilobytes, through 512-byte blocks: a unit is a whole number of
+    // them, and both counts then stay within 32 bits.
+    if (roomKnown && freeUnits < needed) {
+        char text[MESSAGE_SIZE];
+        unit /= 512;
+        wsprintfA(text, TEXT_NO_ROOM, (needed * unit + 1) / 2, freeUnits * unit / 2);
+        ShowError(page, text, MB_OK);
         return;
     }
     // A file of that name passes no check: the installation needs a folder.
+    // One made here, also on an earlier visit, is the setup's to take back.
+    static char made[PATH_SIZE];
     DWORD attributes = GetFileAttributesA(folder);
-    if (attributes != INVALID_FILE_ATTRIBUTES ? (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
-                                              : folder[0] && CreateDirectoryA(folder, 0)) {
-        EndDialog(page, PAGE_NEXT);
+    if (attributes == INVALID_FILE_ATTRIBUTES && folder[0] && CreateDirectoryA(folder, 0))
+        CopyString(made, folder);
+    else if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        ShowProblem(page, MB_OK, TEXT_CANNOT_CREATE_DIR, folder);
         return;
     }
-    ReportFolder(page, TEXT_CANNOT_CREATE_DIR, folder);
+    g_setup.madeFolder = SameText(made, folder);
+    EndDialog(page, PAGE_NEXT);
 }
 
-INT_PTR CALLBACK DestinationPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
+LATE_CODE INT_PTR CALLBACK DestinationPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
     case WM_INITDIALOG:

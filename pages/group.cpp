@@ -5,7 +5,7 @@
 
 #include <shlobj.h>
 
-void FillGroupList(HWND list, const char* folder)
+LATE_CODE void FillGroupList(HWND list, const char* folder)
 {
     char pattern[PATH_SIZE];
     if (!folder[0] || !JoinPath(pattern, folder, "*.*"))
@@ -34,7 +34,7 @@ int IsValidGroupName(const char* name)
     return 1;
 }
 
-static void CopySelectedGroup(HWND page)
+LATE_CODE static void CopySelectedGroup(HWND page)
 {
     HWND list = GetDlgItem(page, IDC_GROUP_LIST);
     LRESULT selected = SendMessageA(list, LB_GETCURSEL, 0, 0);
@@ -47,7 +47,7 @@ static void CopySelectedGroup(HWND page)
     SetDlgItemTextA(page, IDC_GROUP_NAME, name);
 }
 
-static void ConfirmGroup(HWND page)
+LATE_CODE static void ConfirmGroup(HWND page)
 {
     char name[PATH_SIZE];
     SendDlgItemMessageA(page, IDC_GROUP_NAME, WM_GETTEXT, PATH_SIZE, (LPARAM)name);
@@ -63,23 +63,25 @@ static void ConfirmGroup(HWND page)
         ShowError(page, TEXT_BLANK_GROUP, MB_OK);
         return;
     }
+    if (IsDeviceName(name, strlen(name))) {
+        ShowProblem(page, MB_OK, TEXT_RESERVED_NAME, name);
+        return;
+    }
     TrimNameEnd(name);
     SetDlgItemTextA(page, IDC_GROUP_NAME, name);
     // Every shortcut of the group must fit below the group's folder, or it
     // could not be made (nor logged) under its own name.
-    char text[MESSAGE_SIZE];
-    JoinText(text, MESSAGE_SIZE, TEXT_PATH_TOO_LONG, g_setup.programsFolder, "\\", name);
     if (g_setup.programsFolder[0] &&
         (int)strlen(g_setup.programsFolder) + 1 + (int)strlen(name) + 1 +
                 (int)strlen(LongestGroupLink(true)) + (int)strlen(".lnk") >= PATH_SIZE) {
-        ShowError(page, text, MB_OK);
+        ShowProblem(page, MB_OK, TEXT_PATH_TOO_LONG, g_setup.programsFolder, "\\", name);
         return;
     }
     CopyString(g_setup.groupName, name);
     EndDialog(page, PAGE_NEXT);
 }
 
-INT_PTR CALLBACK GroupPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
+LATE_CODE INT_PTR CALLBACK GroupPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
     case WM_INITDIALOG:

@@ -1,5 +1,6 @@
 // Bad input met from outside the running setup.exe: folders and group
-// names no file system takes, paths too long for the program's buffers,
+// names no file system takes or the system keeps for its devices, paths
+// too long for the program's buffers,
 // and a strange environment. Each must end in a clear message and a page
 // that stays, or an installation that keeps inside its folder; never a
 // crash, a hang or a file somewhere else.
@@ -125,6 +126,19 @@ TEST(BadInput, TheDestinationRefusesPathsItCannotUse)
         EXPECT_EQ(Refusal(setup, page), BLANK_FOLDER);
     }
 
+    // A device's name in any part of the folder, as the system takes it:
+    // in any case, with an extension, spaces or dots behind it; and a
+    // device's own path. The message names the part.
+    for (const std::wstring device : {L"NUL", L"com1.txt", L"Aux ", L"lpt9.dat.", L"CON .log"}) {
+        for (const std::wstring& path : {base + L"\\" + device, base + L"\\" + device + L"\\x"}) {
+            SCOPED_TRACE(ui::Narrow(path));
+            ASSERT_TRUE(ui::SetControlText(page, IDC_DEST_DIR, path));
+            EXPECT_EQ(Refusal(setup, page), RESERVED_NAME + device);
+        }
+    }
+    ASSERT_TRUE(ui::SetControlText(page, IDC_DEST_DIR, L"\\\\.\\C:\\Murmelist"));
+    EXPECT_EQ(Refusal(setup, page), RESERVED_NAME + std::wstring(L"\\\\.\\C:\\Murmelist"));
+
     std::vector<std::wstring> refused = {base + L"<", base + L">", base + L"|", base + L"\"",
                                          L"\\\\nosuchserver\\noshare\\Murmelist"};
     std::wstring drive = MissingDrive();
@@ -168,6 +182,12 @@ TEST(BadInput, TheGroupPageRefusesNamesNoFolderCanHave)
         SCOPED_TRACE("\"" + ui::Narrow(blank) + "\"");
         ASSERT_TRUE(ui::SetControlText(page, IDC_GROUP_NAME, blank));
         EXPECT_EQ(Refusal(setup, page), BLANK_GROUP);
+    }
+
+    for (const wchar_t* device : {L"NUL", L"com1.txt", L"Lpt9 ", L"prn.", L"CON .log"}) {
+        SCOPED_TRACE(ui::Narrow(device));
+        ASSERT_TRUE(ui::SetControlText(page, IDC_GROUP_NAME, device));
+        EXPECT_EQ(Refusal(setup, page), RESERVED_NAME + std::wstring(device));
     }
 
     // A name longer than any folder path can hold: the box keeps at most

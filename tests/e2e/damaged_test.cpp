@@ -1,5 +1,6 @@
 // A setup file damaged on its way is refused before anything is shown or
-// written: one message box, exit code 1, and nothing made anywhere.
+// written: one message box, exit code 1, and nothing made anywhere. A page
+// that cannot be shown is told too, with a code of its own.
 #include "wizard_support.h"
 
 #include "../damage.h"
@@ -144,4 +145,45 @@ TEST(Damaged, EveryDamageIsRefusedBeforeAnythingIsShownOrMade)
         ASSERT_TRUE(welcome);
         LeaveWizard(setup, welcome);
     }
+}
+
+// A setup whose first page cannot be made (a template naming a control the
+// system has no class for, in a file whose sum is right: a build gone
+// wrong, not a download) says so and ends with a code of its own, never 0.
+TEST(Damaged, APageThatCannotBeShownIsToldAndNeverEndsWithZero)
+{
+    std::vector<unsigned char> bytes = SetupBytes();
+    PeHeaders headers;
+    uint32_t offset = 0, length = 0;
+    ASSERT_TRUE(ReadPeHeaders(bytes.data(), (uint32_t)bytes.size(), &headers));
+    ASSERT_TRUE(FindPeResource(bytes.data(), (uint32_t)bytes.size(), &headers, PE_RESOURCE_DIALOG,
+                               IDD_WELCOME, PE_ANY_LANGUAGE, &offset, &length));
+    // The first control's class, the button's ordinal 0x0080, becomes one
+    // that no class has.
+    const unsigned char button[] = {0xFF, 0xFF, 0x80, 0x00};
+    auto found = std::search(bytes.begin() + offset, bytes.begin() + offset + length,
+                             std::begin(button), std::end(button));
+    ASSERT_NE(found, bytes.begin() + offset + length);
+    found[2] = 0x99;
+    uint32_t field = 0, sum = 0;
+    ASSERT_TRUE(FindChecksumField(bytes.data(), (uint32_t)bytes.size(), &field) &&
+                ComputeImageChecksum(bytes.data(), (uint32_t)bytes.size(), &sum));
+    for (int i = 0; i < 4; ++i) bytes[field + i] = (unsigned char)(sum >> (8 * i));
+
+    const std::wstring folder = TestRoot() + L"\\" + UniqueName(L"nopage");
+    Leftovers leftovers{{folder}};
+    ui::Process setup;
+    ui::Launch launch;
+    launch.program = WriteCopy(folder, bytes);
+    launch.currentDirectory = folder;
+    std::wstring error;
+    ASSERT_TRUE(ui::Start(launch, &setup, &error)) << ui::Narrow(error);
+    ui::MessageBoxInfo box;
+    ASSERT_TRUE(ui::WaitForMessageBox(setup.id, &box)) << "not told";
+    EXPECT_EQ(box.caption, ERROR_CAPTION);
+    EXPECT_EQ(box.text, L"Невозможно показать окно программы установки.");
+    ASSERT_TRUE(ui::Answer(box.window, IDOK));
+    DWORD code = 0;
+    ASSERT_TRUE(ui::WaitForExit(setup, ui::WAIT_MS, &code));
+    EXPECT_EQ(code, EXIT_NO_PAGE);
 }

@@ -39,6 +39,7 @@ const wchar_t BAD_GROUP_NAME[] =
 const wchar_t PATH_TOO_LONG[] = L"Слишком длинный путь к каталогу:\n";
 const wchar_t BLANK_FOLDER[] = L"Имя каталога не может состоять только из пробелов и точек.";
 const wchar_t BLANK_GROUP[] = L"Имя группы не может состоять только из пробелов и точек.";
+const wchar_t RESERVED_NAME[] = L"Имя зарезервировано системой и не может быть использовано:\n";
 
 // The destination page's refusal of a folder below which some installed
 // file's path would pass 259 characters; name is the longest such file.
@@ -208,10 +209,26 @@ inline HWND Install(const ui::Process& setup, HWND welcome, const std::wstring& 
     return RunCopying(setup, page, answer, questions);
 }
 
+// The finish page's first line: what became of the installation.
+const wchar_t INSTALLED[] = L"Программа успешно установлена на ваш компьютер!";
+inline std::wstring Incomplete(int missing)
+{
+    return L"Установка не завершена, пропущено объектов: " + std::to_wstring(missing);
+}
+inline std::wstring FinishOutcome(HWND finish)
+{
+    return ui::WindowText(GetWindow(ui::Control(finish, IDC_FRAME), GW_HWNDNEXT));
+}
+
+// The process's exit codes besides 0.
+const DWORD EXIT_INCOMPLETE = 2;
+const DWORD EXIT_TAKEN_BACK = 3;
+const DWORD EXIT_NO_PAGE = 4;
+
 // Ticks the options and closes the finish page by its button or its close
-// box: no question may come, and setup ends with 0.
+// box: no question may come, and setup ends with exitCode.
 inline void CloseFinish(const ui::Process& setup, HWND finish, const std::vector<int>& options,
-                 bool closeBox)
+                 bool closeBox, DWORD exitCode = 0)
 {
     for (int option : options) {
         ASSERT_TRUE(ui::ClickNow(finish, option));
@@ -223,7 +240,7 @@ inline void CloseFinish(const ui::Process& setup, HWND finish, const std::vector
     ASSERT_TRUE(ended) << "setup did not end";
     ASSERT_FALSE(ui::FindMessageBox(setup.id)) << "the finish page asked a question";
     ASSERT_TRUE(ui::WaitForExit(setup, ui::WAIT_MS, &code));
-    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(code, exitCode);
 }
 
 // ---- What an installation leaves behind ----

@@ -5,6 +5,7 @@
 // These tests write the fixed registry keys of the product (the uninstall
 // entry and the .vdb file type) and the fixed Startup and Desktop
 // shortcuts, so CTest runs this program under a resource lock.
+#include <algorithm>
 #include <functional>
 
 #include "wizard_support.h"
@@ -400,4 +401,53 @@ TEST(Wizard, ASecondInstallationAsksBeforeEachReplacement)
 
     RunUninstaller(folder, folder + L"-report.txt", nullptr);
     DeleteFileW(startupLink.c_str());
+}
+
+// The finish page offers only what leads somewhere, and says when the
+// product cannot start. First run: the product's program cannot be written
+// (something of the user's stands in its place) and is given up; the page
+// says two items are missing (the program and its group shortcut) and
+// offers no option that needs the program. Second run, complete: the
+// program is damaged after copying; its start is reported by name.
+TEST(Wizard, TheFinishPageOffersOnlyWhatLeadsSomewhereAndReportsAFailedStart)
+{
+    const std::wstring folder = TestRoot() + L"\\" + UniqueName(L"finish");
+    const std::wstring group = UniqueName(L"e2e finish");
+    const std::wstring program = folder + L"\\MurmList.exe";
+    Leftovers leftovers{{folder, ProgramsFolder() + L"\\" + group}};
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(program.c_str(), nullptr));
+    {
+        ui::Process setup;
+        auto answer = [](const ui::MessageBoxInfo& box) {
+            const std::vector<int>& buttons = box.buttons;
+            return std::count(buttons.begin(), buttons.end(), IDCANCEL) ? IDCANCEL : IDYES;
+        };
+        HWND finish = Install(setup, StartSetup(&setup), folder, group, answer);
+        ASSERT_TRUE(finish);
+        EXPECT_EQ(FinishOutcome(finish), Incomplete(2));
+        for (int option : {IDC_DESKTOP_LINK, IDC_STARTUP_LINK, IDC_RUN_PROGRAM, IDC_ASSOCIATE})
+            EXPECT_FALSE(ui::IsEnabled(finish, option)) << option;
+        EXPECT_FALSE(Exists(ProgramsFolder() + L"\\" + group + L"\\Murmelist.lnk"));
+        CloseFinish(setup, finish, {}, false, EXIT_INCOMPLETE);
+    }
+    ASSERT_TRUE(RemoveDirectoryW(program.c_str()));
+    {
+        ui::Process setup;
+        HWND finish = Install(setup, StartSetup(&setup), folder, group);
+        ASSERT_TRUE(finish);
+        EXPECT_EQ(FinishOutcome(finish), INSTALLED);
+        ASSERT_TRUE(ui::WriteFileBytes(program, "no program at all"));
+        ASSERT_TRUE(ui::ClickNow(finish, IDC_RUN_PROGRAM));
+        ASSERT_TRUE(ui::Click(finish, IDC_NEXT));
+        ui::MessageBoxInfo box;
+        ASSERT_TRUE(ui::WaitForMessageBox(setup.id, &box)) << "a failed start was not told";
+        EXPECT_EQ(box.caption, ERROR_CAPTION);
+        EXPECT_EQ(box.text, L"Невозможно запустить программу\n" + folder + L"\\murmlist.exe");
+        ASSERT_TRUE(ui::Answer(box.window, IDOK));
+        DWORD code = 1;
+        ASSERT_TRUE(ui::WaitForExit(setup, ui::WAIT_MS, &code));
+        EXPECT_EQ(code, 0u) << "the installation itself is complete";
+    }
+    RunUninstaller(folder, folder + L"-report.txt", nullptr);
 }

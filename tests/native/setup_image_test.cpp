@@ -168,8 +168,13 @@ INSTANTIATE_TEST_SUITE_P(Builds, SetupImage, ::testing::ValuesIn(Builds()), Buil
 // was brought within, and it may only shrink. (It grew once, by the one
 // 512-byte block behind the resources that holds the own-file check's
 // vector loop and the folder picker, when the check gained its speed and
-// its window.)
-const uint32_t OVERHEAD_BUDGET = 19992;
+// its window; and once by seven blocks there, when the setup learned to
+// log each item before making it through a log that survives a crash, to
+// refuse device names and drives without room, to take back an
+// installation without its uninstaller, and to tell truly how it ended:
+// the pages now lie behind the resources too, and the code in front still
+// fits its three pages.)
+const uint32_t OVERHEAD_BUDGET = 23576;
 
 TEST(ShippedSetup, StaysWithinItsOverheadBudget)
 {

@@ -107,6 +107,9 @@ protected:
         name = "MurmelistActionsTest-" + std::to_string(GetCurrentProcessId());
         key = std::string(UNINSTALL_KEY) + "\\" + name;
         g_setup.displayName = name.c_str();
+        // The entry names only an uninstaller that is there.
+        lstrcpyA(g_setup.installFolder, folder.c_str());
+        WriteWholeFile(folder + "\\uninst.exe", "the uninstaller");
     }
     void TearDown() override
     {
@@ -132,7 +135,7 @@ TEST_F(UninstallEntryTest, NamesTheQuotedUninstallerAndLogsItOnce)
         RegisterUninstall();
         ExpectString(HKEY_LOCAL_MACHINE, key, "DisplayName", name);
         ExpectString(HKEY_LOCAL_MACHINE, key, "UninstallString",
-                     "\"C:\\Program Files\\Murmelist\\uninst.exe\"");
+                     "\"" + folder + "\\uninst.exe\"");
         KeyCounts counts = CountKey(HKEY_LOCAL_MACHINE, key);
         EXPECT_EQ(counts.values, 2u);
         EXPECT_EQ(counts.subKeys, 0u);
@@ -168,15 +171,15 @@ TEST_F(UninstallEntryTest, AnEntryThatCannotBeWrittenIsAskedAboutAndNeverLeftHal
         g_setup.displayName = name.c_str();
     }
     {
-        SCOPED_TRACE("a value that cannot be written");
+        SCOPED_TRACE("no uninstaller to name: no entry, no question, and one item missing");
         DeleteFileA(log.c_str());
-        std::string folder = "C:\\" + std::string(250, 'f');
-        lstrcpyA(g_setup.installFolder, folder.c_str());
-        BoxAnswerer cancel({IDCANCEL});
+        DeleteFileA((folder + "\\uninst.exe").c_str());
+        g_setup.missingCount = 0;
+        BoxAnswerer none({});
         RegisterUninstall();
-        ASSERT_EQ(cancel.Seen().size(), 1u);
-        ExpectAsked(cancel.Seen()[0], CANNOT_SET_VALUE, "HKEY_LOCAL_MACHINE\\" + key);
-        EXPECT_FALSE(CountKey(HKEY_LOCAL_MACHINE, key).found) << "a key without its command";
+        EXPECT_TRUE(none.Seen().empty());
+        EXPECT_EQ(g_setup.missingCount, 1);
+        EXPECT_FALSE(CountKey(HKEY_LOCAL_MACHINE, key).found);
         EXPECT_TRUE(ReadLogLines(log).empty());
     }
 }

@@ -1,5 +1,6 @@
 // setup.log as the uninstaller will read it: where keys land, what a second
-// write does, and an old log left in the folder.
+// write does, an old log left in the folder, keys taken back, and a change
+// that cannot be written.
 #include <gtest/gtest.h>
 
 #include "actions_support.h"
@@ -75,6 +76,65 @@ TEST_F(SetupLogTest, OldLogIsUpdatedInPlace)
         "[Links]", "n=0",
     };
     EXPECT_EQ(ReadLogLines(path), expected);
+}
+
+// The same calls made through the profile functions straight on a file of
+// their own give the same bytes, step by step: an old log with blank lines,
+// comments and a key without '=', keys and sections written, replaced and
+// taken away, and taking away what is not there.
+TEST_F(SetupLogTest, TheTextIsTheOneTheProfileFunctionsWrite)
+{
+    const std::string reference = folder + "\\reference.ini";
+    const std::string old = "junk\r\n\r\n[Common]\r\n  ProgramName = Old  \r\n; note\r\nbare\r\n\n"
+                            "[Files]\nFile9=C:\\Old\\gone.txt";
+    WriteWholeFile(path, old);
+    WriteWholeFile(reference, old);
+    struct Call {
+        const char* section;
+        const char* key;
+        const char* value;
+    } calls[] = {
+        {"Common", "ProgramName", "Murmelist"}, {"Files", "Dir", "C:\\New"},
+        {"files", "FILE9", "C:\\New\\a.txt"}, {"Links", "n", "2"},
+        {"Links", "Link1", "C:\\a.lnk"},      {"Links", "Link1", nullptr},
+        {"Links", "Link7", nullptr},          {"RegClass", "Dir1", ""},
+        {"Common", nullptr, nullptr},         {"Nowhere", nullptr, nullptr},
+        {"Links", "Link2", "C:\\b.lnk"},
+    };
+    for (const Call& call : calls) {
+        SCOPED_TRACE(std::string(call.section) + " " + (call.key ? call.key : "(section)") + " " +
+                     (call.value ? call.value : "(taken away)"));
+        if (call.value)
+            EXPECT_TRUE(LogWrite(call.section, call.key, call.value));
+        else
+            LogForget(call.section, call.key);
+        WritePrivateProfileStringA(call.section, call.key, call.value, reference.c_str());
+        EXPECT_EQ(ReadWholeFile(path), ReadWholeFile(reference));
+    }
+    EXPECT_FALSE(PathExists((folder + "\\setup.tmp").c_str())) << "the copy was left behind";
+}
+
+// A change that cannot be moved over the log (the log held open by a
+// program that lets nobody replace it) is asked about; after Cancel the log
+// is exactly what it was, no copy is left, and the change is reported as
+// not written, so the item it is for is not made.
+TEST_F(SetupLogTest, AChangeThatCannotBeWrittenLeavesTheLogAsItWas)
+{
+    ASSERT_TRUE(LogWrite("Files", "Dir", "C:\\New"));
+    const std::optional<std::string> before = ReadWholeFile(path);
+    HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, 0, 0);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    bool written;
+    {
+        BoxAnswerer cancel({IDCANCEL});
+        written = LogWrite("Files", "File1", "C:\\New\\a.txt");
+        ASSERT_EQ(cancel.Seen().size(), 1u);
+        EXPECT_EQ(cancel.Seen()[0].text, Wide("Невозможно записать файл\n" + path));
+    }
+    CloseHandle(held);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(ReadWholeFile(path), before);
+    EXPECT_FALSE(PathExists((folder + "\\setup.tmp").c_str()));
 }
 
 TEST_F(SetupLogTest, NothingIsWrittenBeforeTheLogIsNamed)

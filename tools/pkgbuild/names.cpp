@@ -18,20 +18,6 @@ void CheckLength(const std::string& text, const std::string& shown,
                  what.c_str(), shown.c_str(), c);
 }
 
-static bool IsDeviceName(const std::string& name)
-{
-    std::string base = name.substr(0, name.find('.'));
-    for (char& c : base)
-        if (c >= 'a' && c <= 'z')
-            c = (char)(c - 'a' + 'A');
-    static const char* const DEVICES[] = {"CON", "PRN", "AUX", "NUL"};
-    for (const char* device : DEVICES)
-        if (base == device)
-            return true;
-    return base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
-           base[3] >= '1' && base[3] <= '9';
-}
-
 // A name of a file or shortcut that must land inside its folder: every
 // payload name, link target and link name, and every setup string.
 void CheckFileName(const std::string& name, const std::string& shown,
@@ -53,7 +39,7 @@ void CheckFileName(const std::string& name, const std::string& shown,
     if (last == '.' || last == ' ')
         Fail("%s: %s \"%s\" ends in a %s, which Windows drops", where.c_str(),
              what.c_str(), shown.c_str(), last == '.' ? "dot" : "space");
-    if (IsDeviceName(name))
+    if (IsDeviceName(name.c_str(), name.size()))
         Fail("%s: %s \"%s\" is a Windows device name", where.c_str(), what.c_str(),
              shown.c_str());
 }
