@@ -7,7 +7,8 @@
 //      copies itself to the temporary folder and starts the copy, handing it
 //      an inheritable handle to itself; then it exits.
 //   2. The copy waits on that handle until the original has ended, removes
-//      everything (the original uninst.exe included), reports, and ends.
+//      everything (the original uninst.exe last but for its folder),
+//      reports, and ends.
 //      The original opened the copy's file with FILE_FLAG_DELETE_ON_CLOSE
 //      and let the copy inherit that handle too, so the file goes away when
 //      the copy's last handle closes at its exit; where the system keeps a
@@ -23,8 +24,9 @@
 //                   means the uninstaller has finished.
 //   Internal, for the copy: /run:HANDLE /origin:PATH, where HANDLE is the
 //   inherited handle of the original process and PATH its exe.
-// Exit code: 0 when everything was removed or the user said No, 1 when
-// something was left behind, 2 when there is no setup.log to read.
+// Exit code (of the copy, where one was started): 0 when everything was
+// removed or the user said No, 1 when something was left behind, 2 when
+// there is no setup.log to read.
 #include "uninst.h"
 
 static const char CAPTION[] = "Удаление программы";

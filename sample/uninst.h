@@ -5,10 +5,11 @@
 
 #include <windows.h>
 
-// Removes everything setup.log in folder records, then the uninstaller that
-// started the removal (exePath, which may be missing from the log), the log
-// and the folder itself when nothing else is left in it. What cannot be
-// removed goes to the leftover list. Returns false when there is no log.
+// Removes everything setup.log in folder records, then the uninstall entry,
+// the log, the uninstaller that started the removal (exePath, which may be
+// missing from the log) and the folder itself when nothing else is left in
+// it. What cannot be removed goes to the leftover list. Returns false when
+// there is no log.
 bool RemoveInstallation(const char* folder, const char* exePath);
 
 // The product's name as the log records it, for the messages.

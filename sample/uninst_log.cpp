@@ -7,9 +7,11 @@
 //   [RegUninst] n, Dir, SubKey, Key1 ... (values of HKLM\<Dir>\<SubKey>)
 //   [RegClass]  n, Dir<i>, Sub<i>   (key Sub<i> below HKCR\<Dir<i>>, ""
 //               meaning the root; in numbering order each key comes
-//               before its parent)
-// Anything already gone counts as removed; anything that is still there
-// afterwards is reported.
+//               before its parent; an empty Sub<i> stands for a key not
+//               made yet)
+// The setup writes each entry before it makes the item, so the log may name
+// things a crash left unmade: anything already gone counts as removed, and
+// anything that is still there afterwards is reported.
 #include "uninst.h"
 
 #include <shlobj.h>
@@ -20,12 +22,14 @@ static const int VALUE_SIZE = 1024;
 static const int LEFTOVER_SIZE = 8192;
 
 static char s_logPath[MAX_PATH];
+static char s_tmpPath[MAX_PATH];
+static char s_selfPath[MAX_PATH];
 static char s_leftovers[LEFTOVER_SIZE];
 static int s_leftoverLength;
 static bool s_leftoversCut;
 
 // True when the list already holds the line item + note: a path logged twice
-// (or the uninstaller's own file, logged and removed again) is named once.
+// is named once.
 static bool IsListed(const char* item, const char* note)
 {
     char line[VALUE_SIZE * 2 + 64];
@@ -131,6 +135,36 @@ static bool IsProtectedFolder(const char* path)
     return false;
 }
 
+// The path as the file system names it (full, long names), so that two
+// spellings of one file compare equal; the path as given when that fails.
+static void NormalizePath(const char* path, char* out)
+{
+    DWORD length = GetFullPathNameA(path, MAX_PATH, out, NULL);
+    if (length == 0 || length >= MAX_PATH) {
+        lstrcpynA(out, path, MAX_PATH);
+        return;
+    }
+    char longPath[MAX_PATH];
+    length = GetLongPathNameA(out, longPath, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) lstrcpyA(out, longPath);
+}
+
+static bool SamePath(const char* a, const char* b)
+{
+    if (!a[0] || !b[0] || lstrlenA(a) >= MAX_PATH || lstrlenA(b) >= MAX_PATH) return false;
+    char fullA[MAX_PATH], fullB[MAX_PATH];
+    NormalizePath(a, fullA);
+    NormalizePath(b, fullB);
+    return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, fullA, -1, fullB, -1) == CSTR_EQUAL;
+}
+
+// The uninstaller's own file and its log: whatever the log lists, they are
+// removed last (see RemoveInstallation).
+static bool IsRemovedLast(const char* path)
+{
+    return SamePath(path, s_selfPath) || SamePath(path, s_logPath) || SamePath(path, s_tmpPath);
+}
+
 static void RemoveFile(const char* path)
 {
     if (!path[0]) return;
@@ -161,7 +195,7 @@ static void RemoveNumberedFiles(const char* section, const char* prefix)
     char path[VALUE_SIZE];
     int count = ReadCount(section);
     for (int i = 1; i <= count; ++i) {
-        if (ReadNumbered(section, prefix, i, path)) RemoveFile(path);
+        if (ReadNumbered(section, prefix, i, path) && !IsRemovedLast(path)) RemoveFile(path);
     }
 }
 
@@ -181,6 +215,10 @@ static void RemoveUninstallEntry()
     if (parent[0]) wsprintfA(path, "%s\\%s", parent, subKey);
     else lstrcpyA(path, subKey);
 
+    // The key goes whole, at once: a run ended half-way must never leave an
+    // entry without its command. A key that holds keys of another program's
+    // stays with them and loses only the values the setup wrote.
+    if (IsGone(RegDeleteKeyA(HKEY_LOCAL_MACHINE, path))) return;
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
         int count = ReadCount("RegUninst");
@@ -189,8 +227,7 @@ static void RemoveUninstallEntry()
         }
         RegCloseKey(key);
     }
-    if (!IsGone(RegDeleteKeyA(HKEY_LOCAL_MACHINE, path)))
-        AddLeftover("HKEY_LOCAL_MACHINE\\", path);
+    AddLeftover("HKEY_LOCAL_MACHINE\\", path);
 }
 
 static void RemoveClassKeys()
@@ -224,18 +261,30 @@ bool RemoveInstallation(const char* folder, const char* exePath)
 {
     if (lstrlenA(folder) + 11 > MAX_PATH - 1) return false;
     wsprintfA(s_logPath, "%s\\setup.log", folder);
+    wsprintfA(s_tmpPath, "%s\\setup.tmp", folder);
+    lstrcpynA(s_selfPath, exePath, MAX_PATH);
     if (GetFileAttributesA(s_logPath) == INVALID_FILE_ATTRIBUTES) return false;
 
+    // The uninstall entry starts this uninstaller and the uninstaller reads
+    // the log: as long as anything the log describes is left, all three
+    // must be there, so that a run ended at any moment is finished by
+    // starting the uninstaller again from the entry. Hence everything the
+    // log describes first, then the entry, the log, the uninstaller, and
+    // last the folder that held them.
     RemoveNumberedFiles("Files", "File");
-    RemoveFile(exePath);
     RemoveNumberedFiles("Links", "Link");
     char groupFolder[VALUE_SIZE];
     if (ReadValue("Links", "Dir", groupFolder) && lstrlenA(groupFolder) < MAX_PATH)
         RemoveFolder(groupFolder);
-    RemoveUninstallEntry();
     RemoveClassKeys();
 
+    RemoveUninstallEntry();
+    // The setup writes the log's new text to setup.tmp and renames it over
+    // setup.log, so a crash may leave setup.tmp behind. It goes before the
+    // log: without the log no later run could find it.
+    RemoveFile(s_tmpPath);
     RemoveFile(s_logPath);
+    RemoveFile(exePath);
     RemoveFolder(folder);
     return true;
 }

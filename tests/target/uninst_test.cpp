@@ -11,6 +11,7 @@
 #include "job_support.h"
 
 #include <fstream>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -37,6 +38,54 @@ void SetDefault(HKEY root, const std::string& path, const std::string& value)
     RegCloseKey(key);
 }
 
+// A run of the uninstaller whose copy was followed to its end.
+struct Followed {
+    RunResult run;
+    DWORD copyExitCode = 99;  // 99: no copy was seen
+};
+
+// Runs commandLine in a job and looks about every millisecond, until the job
+// is empty, at its processes (to learn the copy's exit code) and, through
+// look (may be empty), at the machine; when look returns false the job is
+// killed there, as a crash would end it.
+Followed RunFollowed(const std::string& commandLine, const std::string& folder,
+                     const std::function<bool()>& look = nullptr)
+{
+    Followed followed;
+    // The job also holds what the system starts on the way (Wine's menu
+    // builder, for one); the copy is known by its file's name, which a new
+    // process tells only once it has been set up.
+    std::set<DWORD> known;
+    HANDLE copy = NULL;
+    followed.run = RunInJob(commandLine, folder, [&](HANDLE job) {
+        for (DWORD start = GetTickCount(); GetTickCount() - start < RUN_TIMEOUT_MS; Sleep(1)) {
+            for (DWORD pid : JobProcesses(job)) {
+                if (copy || known.count(pid)) continue;
+                HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+                char image[MAX_PATH] = "";
+                DWORD length = MAX_PATH;
+                if (process && QueryFullProcessImageNameA(process, 0, image, &length)) {
+                    known.insert(pid);
+                    if (std::string(image).find("\\murm-uninst-") != std::string::npos) {
+                        copy = process;
+                        continue;
+                    }
+                }
+                if (process) CloseHandle(process);
+            }
+            if (look && !look()) TerminateJobObject(job, 1);
+            JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info = {};
+            QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &info, sizeof info, NULL);
+            if (info.ActiveProcesses == 0) return;
+        }
+    });
+    if (copy) {
+        WaitForSingleObject(copy, 5000);
+        GetExitCodeProcess(copy, &followed.copyExitCode);
+        CloseHandle(copy);
+    }
+    return followed;
+}
 
 class UninstallTest : public ::testing::Test {
 protected:
@@ -217,12 +266,92 @@ TEST_F(UninstallTest, RemovesEverythingTheLogNamesAndItself)
     RegDeleteValueA(entry, "DisplayName");
     RegCloseKey(entry);
 
-    RunResult run = RunInJob(Command(true), install);
-    ASSERT_TRUE(run.finished);
-    EXPECT_EQ(run.exitCode, 0u);
+    Followed followed = RunFollowed(Command(true), install);
+    ASSERT_TRUE(followed.run.finished);
+    EXPECT_EQ(followed.copyExitCode, 0u);
     EXPECT_EQ(Report(), std::set<std::string>());
     ExpectAllGone();
-    ExpectNoCopyLeft(run.pid);
+    ExpectNoCopyLeft(followed.run.pid);
+}
+
+// The setup logs each item before it makes it, so after a crash the log
+// names things that were never made, and an empty placeholder for a file
+// type key; and a crash while the log was being rewritten leaves setup.tmp.
+TEST_F(UninstallTest, WhatACrashedSetupNeverMadeIsNoLeftover)
+{
+    for (const std::string& link : Links()) DeleteFileA(link.c_str());
+    RemoveDirectoryA(group.c_str());
+    DeleteFileA((install + "\\Base2.vdb").c_str());
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, UninstallEntry().c_str());
+    for (const std::string& key : ClassKeys()) RegDeleteKeyA(HKEY_CLASSES_ROOT, key.c_str());
+    Log("RegClass", "Sub1", "");
+    WriteWholeFile(install + "\\setup.tmp", "[Common]\r\n");
+
+    Followed followed = RunFollowed(Command(true), install);
+    ASSERT_TRUE(followed.run.finished);
+    EXPECT_EQ(followed.copyExitCode, 0u);
+    EXPECT_EQ(Report(), std::set<std::string>());
+    ExpectAllGone();
+}
+
+// Whenever a run ends, the entry must still start an uninstaller that reads
+// a log naming all that is left: what the log describes goes first, then
+// the entry, setup.tmp, the log, the uninstaller and its folder. A run ended
+// at its first removal is finished by the next, started from the entry.
+TEST_F(UninstallTest, AnInterruptedRunIsFinishedFromTheEntry)
+{
+    WriteWholeFile(install + "\\setup.tmp", "[Common]\r\n");
+    std::vector<std::string> described = Files();
+    described.pop_back();  // uninst.exe
+    for (const std::string& link : Links()) described.push_back(link);
+    described.push_back(group);
+    auto describedLeft = [&] {
+        size_t left = 0;
+        for (const std::string& path : described) left += Exists(path);
+        for (const std::string& key : ClassKeys()) left += KeyExists(HKEY_CLASSES_ROOT, key);
+        return left;
+    };
+    const size_t describedTotal = describedLeft();
+    // In the order of removal, each true while its items are there.
+    std::vector<std::pair<std::string, std::function<bool()>>> stages = {
+        {"what the log describes", [&] { return describedLeft() > 0; }},
+        {"the entry", [&] { return KeyExists(HKEY_LOCAL_MACHINE, UninstallEntry()); }},
+        {"setup.tmp", [&] { return Exists(install + "\\setup.tmp"); }},
+        {"the log", [&] { return Exists(log); }},
+        {"the uninstaller", [&] { return Exists(install + "\\uninst.exe"); }},
+        {"the folder", [&] { return Exists(install); }},
+    };
+    std::set<std::string> outOfOrder;
+    // Read from the last stage back: a stage found gone stays gone, so an
+    // earlier one still there afterwards was passed over.
+    auto inOrder = [&] {
+        bool laterGone = false;
+        for (size_t i = stages.size(); i-- > 0;) {
+            bool there = stages[i].second();
+            if (there && laterGone) outOfOrder.insert(stages[i].first);
+            laterGone = laterGone || !there;
+        }
+        return outOfOrder.empty();
+    };
+
+    Followed first = RunFollowed(Command(true), install, [&] {
+        return inOrder() && describedLeft() == describedTotal;
+    });
+    ASSERT_TRUE(first.run.finished);
+    EXPECT_EQ(outOfOrder, std::set<std::string>());
+    ASSERT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, UninstallEntry())) << "the first run was not ended early";
+    EXPECT_LT(describedLeft(), describedTotal);
+
+    char command[MAX_PATH * 2] = "";
+    DWORD size = sizeof command;
+    ASSERT_EQ(RegGetValueA(HKEY_LOCAL_MACHINE, UninstallEntry().c_str(), "UninstallString", RRF_RT_REG_SZ,
+                           NULL, command, &size), ERROR_SUCCESS);
+    Followed second = RunFollowed(std::string(command) + " /quiet /report:\"" + report + "\"", root, inOrder);
+    ASSERT_TRUE(second.run.finished);
+    EXPECT_EQ(outOfOrder, std::set<std::string>());
+    EXPECT_EQ(second.copyExitCode, 0u);
+    EXPECT_EQ(Report(), std::set<std::string>());
+    ExpectAllGone();
 }
 
 TEST_F(UninstallTest, KeepsAndReportsWhatItCannotRemove)
