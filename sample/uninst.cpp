@@ -17,16 +17,30 @@
 //
 // Command line:
 //   uninst.exe [/quiet] [/report:FILE]
-//     /quiet        no questions and no message boxes; the answer is Yes.
+//     /quiet        no questions and no message boxes: the removal goes
+//                   ahead, and a file in use is dealt with as after Cancel.
 //     /report:FILE  also write the report to FILE (Windows-1251, CR LF): one
-//                   line per item left behind, an empty file when everything
-//                   was removed. The file is written last, so its presence
-//                   means the uninstaller has finished.
+//                   line per item left behind, then one per item the next
+//                   restart deletes (marked " (удаление при перезагрузке)");
+//                   an empty file when everything was removed. The file is
+//                   written last, so its presence means the uninstaller has
+//                   finished.
 //   Internal, for the copy: /run:HANDLE /origin:PATH, where HANDLE is the
 //   inherited handle of the original process and PATH its exe.
-// Exit code (of the copy, where one was started): 0 when everything was
-// removed or the user said No, 1 when something was left behind, 2 when
-// there is no setup.log to read.
+//
+// A file that another program holds open is asked about (Retry, Cancel).
+// After Cancel the system is asked to delete it, and then its folder, at
+// the next restart. Where it refuses, the uninstaller keeps itself, the log
+// and the uninstall entry, so that running it again once the program is
+// closed finishes the job; the report then names the files in use, not
+// what was kept for that run.
+//
+// Exit code (of the copy, where one was started):
+//   0  everything was removed, or the user said No
+//   1  something was left behind (also when the uninstaller kept itself for
+//      another run)
+//   2  there is no setup.log to read
+//   3  all that is left goes at the next restart
 #include "uninst.h"
 
 static const char CAPTION[] = "Удаление программы";
@@ -90,14 +104,27 @@ static void FolderOf(const char* path, char* folder)
     folder[cut] = 0;
 }
 
+static void WriteText(HANDLE file, const char* text, int length)
+{
+    DWORD written;
+    WriteFile(file, text, (DWORD)length, &written, NULL);
+}
+
 static void WriteReport()
 {
     if (!s_reportPath[0]) return;
     HANDLE file = CreateFileA(s_reportPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) return;
-    DWORD written;
-    WriteFile(file, LeftoverText(), lstrlenA(LeftoverText()), &written, NULL);
+    WriteText(file, LeftoverText(), lstrlenA(LeftoverText()));
+    for (const char* line = RestartText(); *line;) {
+        const char* end = line;
+        while (*end && *end != '\r') ++end;
+        WriteText(file, line, (int)(end - line));
+        WriteText(file, RestartNote(), lstrlenA(RestartNote()));
+        WriteText(file, "\r\n", 2);
+        line = *end ? end + 2 : end;
+    }
     CloseHandle(file);
 }
 
@@ -117,23 +144,46 @@ static int ReportMissingLog(const char* folder)
     return 2;
 }
 
+bool AskToCloseProgram(const char* path)
+{
+    if (s_quiet) return false;
+    char text[MAX_PATH + 200];
+    wsprintfA(text, "Файл используется другой программой:\n%s\n\n"
+                    "Закройте эту программу и повторите попытку.", path);
+    return MessageBoxA(NULL, text, CAPTION, MB_RETRYCANCEL | MB_ICONWARNING | MB_SETFOREGROUND) == IDRETRY;
+}
+
 static int ReportResult(const char* programName)
 {
-    if (!HasLeftovers()) {
+    if (!HasLeftovers() && !HasRestartItems()) {
         char text[MAX_PATH + 100];
         wsprintfA(text, "Программа %s удалена с компьютера.", programName);
         ShowBox(text, MB_OK | MB_ICONINFORMATION);
         WriteReport();
         return 0;
     }
-    // wsprintfA stops at 1024 characters; the list can be longer.
-    static char text[8192 + 512];
-    lstrcpyA(text, "Удаление завершено, но следующие объекты удалить не удалось:\n\n");
-    lstrcatA(text, LeftoverText());
-    lstrcatA(text, "\nУдалите их вручную.");
+    // wsprintfA stops at 1024 characters; the lists can be longer.
+    static char text[2 * 8192 + 512];
+    text[0] = 0;
+    if (KeptForNextRun()) {
+        lstrcatA(text, "Удаление не завершено: следующие объекты удалить не удалось:\n\n");
+        lstrcatA(text, LeftoverText());
+        lstrcatA(text, "\nЗакройте программу, которая использует эти файлы, и запустите "
+                       "удаление ещё раз.");
+    } else if (HasLeftovers()) {
+        lstrcatA(text, "Удаление завершено, но следующие объекты удалить не удалось:\n\n");
+        lstrcatA(text, LeftoverText());
+        lstrcatA(text, "\nУдалите их вручную.");
+    }
+    if (HasRestartItems()) {
+        lstrcatA(text, text[0] ? "\n\n" : "Удаление завершено. ");
+        lstrcatA(text, "Файлы, которые используются другой программой, и их папки будут "
+                       "удалены при следующей перезагрузке компьютера:\n\n");
+        lstrcatA(text, RestartText());
+    }
     ShowBox(text, MB_OK | MB_ICONWARNING);
     WriteReport();
-    return 1;
+    return HasLeftovers() ? 1 : 3;
 }
 
 static void AppendQuotedArgument(char* commandLine, const char* name, const char* value)

@@ -19,25 +19,35 @@
 // Values are read into a buffer larger than a path so that a longer value
 // is seen as too long instead of being cut into some other, shorter path.
 static const int VALUE_SIZE = 1024;
-static const int LEFTOVER_SIZE = 8192;
+static const int LIST_SIZE = 8192;
+
+static const char RESTART_NOTE[] = " (удаление при перезагрузке)";
+
+// One line per item, CR LF after each; a list that outgrows its buffer ends
+// in "...".
+struct ItemList {
+    char text[LIST_SIZE];
+    int length;
+    bool cut;
+};
 
 static char s_logPath[MAX_PATH];
 static char s_tmpPath[MAX_PATH];
 static char s_selfPath[MAX_PATH];
-static char s_leftovers[LEFTOVER_SIZE];
-static int s_leftoverLength;
-static bool s_leftoversCut;
+static ItemList s_leftovers;
+static ItemList s_atRestart;
+static bool s_keptForNextRun;
 
 // True when the list already holds the line item + note: a path logged twice
 // is named once.
-static bool IsListed(const char* item, const char* note)
+static bool IsListed(const ItemList& list, const char* item, const char* note)
 {
     char line[VALUE_SIZE * 2 + 64];
     if (lstrlenA(item) + lstrlenA(note) >= (int)sizeof line) return false;
     lstrcpyA(line, item);
     lstrcatA(line, note);
     int length = lstrlenA(line);
-    for (const char* p = s_leftovers; *p;) {
+    for (const char* p = list.text; *p;) {
         const char* end = p;
         while (*end && *end != '\r') ++end;
         if (end - p == length &&
@@ -48,23 +58,28 @@ static bool IsListed(const char* item, const char* note)
     return false;
 }
 
-void AddLeftover(const char* item, const char* note)
+static void AddItem(ItemList& list, const char* item, const char* note)
 {
-    if (IsListed(item, note)) return;
+    if (IsListed(list, item, note)) return;
     int length = lstrlenA(item) + lstrlenA(note) + 2;
-    if (s_leftoversCut || s_leftoverLength + length + 8 >= LEFTOVER_SIZE) {
-        if (!s_leftoversCut) lstrcatA(s_leftovers, "...\r\n");
-        s_leftoversCut = true;
+    if (list.cut || list.length + length + 8 >= LIST_SIZE) {
+        if (!list.cut) lstrcatA(list.text, "...\r\n");
+        list.cut = true;
         return;
     }
-    lstrcatA(s_leftovers, item);
-    lstrcatA(s_leftovers, note);
-    lstrcatA(s_leftovers, "\r\n");
-    s_leftoverLength += length;
+    lstrcatA(list.text, item);
+    lstrcatA(list.text, note);
+    lstrcatA(list.text, "\r\n");
+    list.length += length;
 }
 
-bool HasLeftovers() { return s_leftovers[0] != 0; }
-const char* LeftoverText() { return s_leftovers; }
+void AddLeftover(const char* item, const char* note) { AddItem(s_leftovers, item, note); }
+bool HasLeftovers() { return s_leftovers.text[0] != 0; }
+const char* LeftoverText() { return s_leftovers.text; }
+bool HasRestartItems() { return s_atRestart.text[0] != 0; }
+const char* RestartText() { return s_atRestart.text; }
+const char* RestartNote() { return RESTART_NOTE; }
+bool KeptForNextRun() { return s_keptForNextRun; }
 
 static int ReadValue(const char* section, const char* key, char* value)
 {
@@ -165,7 +180,27 @@ static bool IsRemovedLast(const char* path)
     return SamePath(path, s_selfPath) || SamePath(path, s_logPath) || SamePath(path, s_tmpPath);
 }
 
-static void RemoveFile(const char* path)
+// What DeleteFile says of a file that another program holds open.
+static bool IsHeldOpen(DWORD error)
+{
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
+}
+
+// A file the user did not close now: the system deletes it at the next
+// restart. Where it refuses to note that, nothing may be stranded: the
+// uninstaller, its log and the entry stay, so that running it again after
+// the program has been closed finishes the job.
+static void LeaveForRestart(const char* path, const char* fullPath)
+{
+    if (MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        AddItem(s_atRestart, fullPath, "");
+    } else {
+        AddLeftover(path);
+        s_keptForNextRun = true;
+    }
+}
+
+static void RemoveFile(const char* path, bool askWhenHeld)
 {
     if (!path[0]) return;
     if (lstrlenA(path) >= MAX_PATH) {
@@ -177,17 +212,59 @@ static void RemoveFile(const char* path)
     // A folder under a file's name was there before the setup, which could
     // not write the file in its place; it is not ours to remove.
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return;
+    // A path the log names twice (settings.ini) is asked about once.
+    char full[MAX_PATH];
+    NormalizePath(path, full);
+    if (IsListed(s_leftovers, path, "") || IsListed(s_atRestart, full, "")) return;
     if (attributes & FILE_ATTRIBUTE_READONLY)
         SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
-    if (!DeleteFileA(path) && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
-        AddLeftover(path);
+    for (;;) {
+        if (DeleteFileA(path)) return;
+        DWORD error = GetLastError();
+        if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return;
+        if (!askWhenHeld || !IsHeldOpen(error)) break;
+        if (!AskToCloseProgram(path)) {
+            LeaveForRestart(path, full);
+            return;
+        }
+    }
+    AddLeftover(path);
+}
+
+// True when all that is left in the folder goes at the next restart.
+static bool HoldsOnlyRestartItems(const char* folder)
+{
+    char full[MAX_PATH], pattern[MAX_PATH + 2];
+    NormalizePath(folder, full);
+    StripTrailingSlashes(full);
+    wsprintfA(pattern, "%s\\*", full);
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    bool onlyThose = true;
+    do {
+        if (lstrcmpA(found.cFileName, ".") == 0 || lstrcmpA(found.cFileName, "..") == 0) continue;
+        char path[2 * MAX_PATH];
+        wsprintfA(path, "%s\\%s", full, found.cFileName);
+        onlyThose = IsListed(s_atRestart, path, "");
+    } while (onlyThose && FindNextFileA(search, &found));
+    FindClose(search);
+    return onlyThose;
 }
 
 static void RemoveFolder(const char* path)
 {
     if (!path[0] || IsProtectedFolder(path)) return;
-    if (!RemoveDirectoryA(path) && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+    if (RemoveDirectoryA(path) || GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return;
+    // Pending deletions run in the order they were noted: the folder is
+    // noted after the files in it, so it is empty by its turn.
+    if (HoldsOnlyRestartItems(path) && MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        char full[MAX_PATH];
+        NormalizePath(path, full);
+        AddItem(s_atRestart, full, "");
+    } else {
         AddLeftover(path, " (папка не пуста)");
+    }
 }
 
 static void RemoveNumberedFiles(const char* section, const char* prefix)
@@ -195,7 +272,7 @@ static void RemoveNumberedFiles(const char* section, const char* prefix)
     char path[VALUE_SIZE];
     int count = ReadCount(section);
     for (int i = 1; i <= count; ++i) {
-        if (ReadNumbered(section, prefix, i, path) && !IsRemovedLast(path)) RemoveFile(path);
+        if (ReadNumbered(section, prefix, i, path) && !IsRemovedLast(path)) RemoveFile(path, true);
     }
 }
 
@@ -266,8 +343,9 @@ bool RemoveInstallation(const char* folder, const char* exePath)
     if (GetFileAttributesA(s_logPath) == INVALID_FILE_ATTRIBUTES) return false;
 
     // The uninstall entry starts this uninstaller and the uninstaller reads
-    // the log: as long as anything the log describes is left, all three
-    // must be there, so that a run ended at any moment is finished by
+    // the log: as long as anything the log describes is left for no one
+    // else to remove, all three must be there, so that a run ended at any
+    // moment, or one that had to leave a file in use, is finished by
     // starting the uninstaller again from the entry. Hence everything the
     // log describes first, then the entry, the log, the uninstaller, and
     // last the folder that held them.
@@ -277,14 +355,17 @@ bool RemoveInstallation(const char* folder, const char* exePath)
     if (ReadValue("Links", "Dir", groupFolder) && lstrlenA(groupFolder) < MAX_PATH)
         RemoveFolder(groupFolder);
     RemoveClassKeys();
+    // A file in use that the restart will not take: the next run needs all
+    // three.
+    if (s_keptForNextRun) return true;
 
     RemoveUninstallEntry();
     // The setup writes the log's new text to setup.tmp and renames it over
     // setup.log, so a crash may leave setup.tmp behind. It goes before the
     // log: without the log no later run could find it.
-    RemoveFile(s_tmpPath);
-    RemoveFile(s_logPath);
-    RemoveFile(exePath);
+    RemoveFile(s_tmpPath, false);
+    RemoveFile(s_logPath, false);
+    RemoveFile(exePath, false);
     RemoveFolder(folder);
     return true;
 }
