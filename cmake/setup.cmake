@@ -102,8 +102,12 @@ function(add_setup_executable target rc data_dir)
 endfunction()
 
 # The group link and the six setup strings of the sample package, for
-# generated package.txt files that vary only the payload.
-set(VARIANT_PACKAGE_TAIL "link murmlist.exe | Murmelist
+# generated package.txt files that vary only the payload, and stand-ins of
+# the two programs they name: the setup makes no shortcut and no uninstall
+# entry that would lead nowhere.
+set(VARIANT_PACKAGE_TAIL "fill 4096 murmlist.exe
+fill 4096 uninst.exe
+link murmlist.exe | Murmelist
 string murmlist.exe
 string Murmelist
 string murmlist.exe
