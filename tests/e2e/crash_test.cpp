@@ -103,17 +103,21 @@ std::vector<Moment> Moments()
 }
 
 // Watches for the moment, as fast as it can look, and ends the process the
-// moment it comes. False when the process ended first or it never came.
+// moment it comes. The file type's keys follow each other within
+// microseconds, so the end may land a few steps later, or after the
+// process has finished by itself; either way what it leaves must be taken
+// back. False when the process ended without the item.
 bool EndAt(const ui::Process& process, const Moment& moment, const Places& places)
 {
     const DWORD start = GetTickCount();
     while (GetTickCount() - start < (DWORD)INSTALL_MS) {
+        const bool running = ui::IsRunning(process);
         if (moment.appeared(places)) {
             TerminateProcess(process.handle, 9);
             WaitForSingleObject(process.handle, ui::WAIT_MS);
             return true;
         }
-        if (!ui::IsRunning(process)) return false;
+        if (!running) return false;
     }
     return false;
 }
