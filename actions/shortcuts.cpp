@@ -126,7 +126,8 @@ void CreateGroupFolder()
     if (SpecialFolderPath(CSIDL_PROGRAMS, programs))
         JoinText(folder, LONG_PATH_SIZE, programs, "\\", g_setup.groupName);
     bool logged = false;
-    uint32_t count = folder[0] ? LogGroup(folder, &logged) : 0;
+    if (folder[0])
+        LogGroup(folder, &logged);
     // An existing folder of that name is the group; anything else in its
     // place is reported.
     while (logged) {
@@ -138,8 +139,7 @@ void CreateGroupFolder()
             break;
     }
     // No group, and so none of its shortcuts.
-    count = LogGroup("", &logged);
-    g_setup.missingCount += (int)count + 1;
+    g_setup.missingCount += (int)LogGroup("", &logged) + 1;
 }
 
 void CreateGroupShortcuts()
