@@ -344,14 +344,20 @@ std::wstring ControlText(HWND dialog, int id)
 {
     HWND control = Control(dialog, id);
     if (!control) return std::wstring();
-    // A control keeps its own text (an edit box's contents), so ask it.
-    LRESULT length = 0;
-    if (!SendNow(control, WM_GETTEXTLENGTH, 0, 0, &length)) return std::wstring();
-    // The length may count the text in another code page: leave room.
-    std::vector<wchar_t> buffer((size_t)length * 2 + 64, L'\0');
-    if (!SendNow(control, WM_GETTEXT, buffer.size(), (LPARAM)buffer.data(), nullptr))
-        return std::wstring();
-    return std::wstring(buffer.data());
+    // A control keeps its own text (an edit box's contents), so ask it. The
+    // program may set the text between the two questions: a text that fills
+    // the buffer is asked for again with more room.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        LRESULT length = 0;
+        if (!SendNow(control, WM_GETTEXTLENGTH, 0, 0, &length)) return std::wstring();
+        // The length may count the text in another code page: leave room.
+        std::vector<wchar_t> buffer((size_t)length * 2 + 64, L'\0');
+        if (!SendNow(control, WM_GETTEXT, buffer.size(), (LPARAM)buffer.data(), nullptr))
+            return std::wstring();
+        std::wstring text(buffer.data());
+        if (text.size() + 1 < buffer.size()) return text;
+    }
+    return std::wstring();
 }
 
 bool HasControl(HWND dialog, int id) { return Control(dialog, id) != nullptr; }
