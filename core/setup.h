@@ -123,7 +123,6 @@ void TrimNameEnd(char* name);
 bool IsBlankName(const char* name);
 const char* LongerOf(const char* a, const char* b);
 // The same bytes, case included.
-bool SameText(const char* a, const char* b);
 
 // core/message.cpp: every message box the program shows.
 int ShowMessage(HWND owner, const char* text, const char* caption, UINT type);

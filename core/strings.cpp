@@ -58,10 +58,3 @@ void TrimNameEnd(char* name)
     while (length > 0 && (name[length - 1] == ' ' || name[length - 1] == '.'))
         name[--length] = 0;
 }
-
-bool SameText(const char* a, const char* b)
-{
-    while (*a && *a == *b)
-        ++a, ++b;
-    return *a == *b;
-}

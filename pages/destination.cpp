@@ -186,7 +186,7 @@ LATE_CODE static void ConfirmFolder(HWND page)
         ShowProblem(page, MB_OK, TEXT_CANNOT_CREATE_DIR, folder);
         return;
     }
-    g_setup.madeFolder = SameText(made, folder);
+    g_setup.madeFolder = !lstrcmpA(made, folder);
     EndDialog(page, PAGE_NEXT);
 }
 
