@@ -11,13 +11,22 @@ CMAKE_GEN := -DCMAKE_BUILD_TYPE=Release
 # Two Windows builds of the same sources: the shipped 32-bit setup in
 # $(BUILD), and its 64-bit twin in $(TWIN). The twin is how the setup's
 # behaviour is tested on machines whose kernel cannot run 32-bit programs
-# (and so no 32-bit Wine). ARCH names the build that make run and make bench
-# show: x86 where a probe finds that 32-bit programs run, x64 where they do
-# not. make test runs the target and end-to-end suite against the 32-bit
-# build and the twin with ARCH=x86, and against the twin alone with ARCH=x64.
-# Give ARCH=x64 to take the twin's path on any machine.
+# (and so no 32-bit Wine), or where the 32-bit Wine could not be installed.
+# ARCH names the build that make run and make bench show: x86 where 32-bit
+# programs run and the 32-bit Wine is there, x64 where not. make test runs
+# the target and end-to-end suite against the 32-bit build and the twin
+# with ARCH=x86, and against the twin alone with ARCH=x64. Give ARCH=x64 to
+# take the twin's path on any machine.
+#
+# Set-up comes before that choice: it may find that the 32-bit Wine cannot
+# be installed here (a mirror caught mid-sync, say). So the goals that
+# choose (run, test, bench, stress) run set-up first, then make themselves
+# again, and the choice is made afresh.
 ifeq ($(origin ARCH),undefined)
 PROBE := $(shell sh tools/probe-32bit.sh $(BUILD)/probe 2>&1)
+ifeq ($(PROBE),)
+PROBE := $(if $(wildcard /usr/lib/wine/wine),,the 32-bit Wine is not installed (tools/install-deps.sh said why))
+endif
 ARCH  := $(if $(PROBE),x64,x86)
 WHY   := $(PROBE)
 else
@@ -26,19 +35,23 @@ endif
 ifeq ($(ARCH),x86)
 RUN_BUILD := $(BUILD)
 RUN_WINE  := win32
+WINE_BUILDS := $(BUILD) $(TWIN)
 else ifeq ($(ARCH),x64)
 RUN_BUILD := $(TWIN)
 RUN_WINE  := win64
+WINE_BUILDS := $(TWIN)
 else
 $(error ARCH must be x86 or x64, not "$(ARCH)")
 endif
 
-.PHONY: all deps host target twin run test clean
+.PHONY: all deps host target twin run test stress bench sign clean
 
 all: target twin
 
 deps:
+ifeq ($(DEPS_DONE),)
 	@sh tools/install-deps.sh $(BUILD)/probe
+endif
 
 host: deps
 	@cmake -S . -B $(HOST) $(CMAKE_GEN) -DSHIPPED_BUILD=$(CURDIR)/$(BUILD) \
@@ -59,50 +72,39 @@ target: host
 twin: host
 	$(call cross,$(TWIN),mingw-x86_64)
 
+ifeq ($(DEPS_DONE),)
+run test bench stress: deps
+	@$(MAKE) --no-print-directory DEPS_DONE=1 $@
+else
+
 run: $(if $(filter x86,$(ARCH)),target,twin)
 	@sh tools/run.sh $(RUN_BUILD) $(RUN_WINE) "$(WHY)"
 
-# wine-suite BUILD_DIR: the target and end-to-end tests of one build tree,
-# the reasons of any that skipped, then the end of whatever its test prefix
-# still runs.
-define wine-suite
-	@ctest --test-dir $(1) --output-on-failure -j $(JOBS); rc=$$?; \
-	    sh tools/skip-reasons.sh $(1); \
-	    WINEPREFIX=$(CURDIR)/$(1)/wineprefix wineserver -k 2>/dev/null; exit $$rc
-endef
-
-test: target twin
-	@ctest --test-dir $(HOST) --output-on-failure -j $(JOBS)
-	@$(MAKE) --no-print-directory sanitize fuzz
+# Every suite runs, whatever an earlier one gave, and the last lines sum
+# them up; make test fails when any suite failed.
+test: target twin sanitize-build
+	@rm -f $(BUILD)/test-results
+	-@sh tools/suite.sh ctest native "host (Linux)" $(HOST)
+	-@sh tools/suite.sh ctest sanitized "host-asan (clang, ASan, UBSan)" $(SANITIZE)
+	-@sh tools/suite.sh fuzz fuzz "fuzz (clang, libFuzzer)"
 ifeq ($(ARCH),x86)
-	$(call wine-suite,$(BUILD))
+	-@sh tools/suite.sh ctest "target and end-to-end" "$(BUILD) (32-bit, shipped)" $(BUILD)
 	@echo "make test: now the 64-bit twin's suite ($(TWIN))"
 else
 	@echo "make test: the target and end-to-end tests run against the 64-bit twin ($(TWIN)) only: $(WHY)"
 endif
-	$(call wine-suite,$(TWIN))
+	-@sh tools/suite.sh ctest "target and end-to-end" "$(TWIN) (64-bit twin)" $(TWIN)
+	@sh tools/suite.sh summary
 
-clean:
-	rm -rf $(BUILD)
-
-# make sanitize  the native tests built with clang, AddressSanitizer and
-#                UndefinedBehaviorSanitizer, in their own tree
-# make fuzz      each package reader's fuzz target for 5 seconds; a longer
-#                run: sh tools/fuzz.sh 600 (seconds a target)
-SANITIZE       := $(BUILD)/host-asan
-SANITIZE_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
-
-.PHONY: sanitize fuzz
-
-sanitize: deps
-	@cmake -S . -B $(SANITIZE) -DCMAKE_BUILD_TYPE=Debug \
-	    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DMURM_RELEASE_CHECKS=OFF \
-	    "-DCMAKE_C_FLAGS=$(SANITIZE_FLAGS)" "-DCMAKE_CXX_FLAGS=$(SANITIZE_FLAGS)" >/dev/null
-	@cmake --build $(SANITIZE) -j $(JOBS)
-	@ctest --test-dir $(SANITIZE) --output-on-failure -j $(JOBS)
-
-fuzz: deps
-	@sh tools/fuzz.sh
+# make stress  the tests that start, stop, wait for or race a program,
+#              STRESS_RUNS times each (default 10, stopping at a failure) on
+#              each Wine build that runs here, while a load the target starts
+#              and stops itself keeps every CPU busy; for developers before a
+#              submission, not part of make test
+STRESS_RUNS  ?= 10
+STRESS_TESTS := crash_test|inuse_test|faults_test|packages_test|wizard_test|uninst_test|selfcheck_test
+stress: target twin
+	@sh tools/stress.sh $(STRESS_RUNS) '$(STRESS_TESTS)' $(WINE_BUILDS)
 
 # make bench  builds the benchmark's programs and packages (about 1.2 GB
 #             under build/ and build/x64/) and prints their tables: for the
@@ -113,7 +115,6 @@ fuzz: deps
 #             the runs
 # make sign   signs build/setup.exe in place with the certificate and key
 #             named by SIGN_CERT and SIGN_KEY (SIGN_PASS for a locked key)
-.PHONY: bench sign
 ifeq ($(ARCH),x86)
 bench: target twin
 	@cmake --build $(BUILD) -j 2 --target bench_programs
@@ -126,6 +127,32 @@ bench: twin
 	@cmake --build $(TWIN) -j 2 --target bench_programs
 	@sh tools/bench/bench.sh $(TWIN) win64
 endif
+
+endif
+
+clean:
+	rm -rf $(BUILD)
+
+# make sanitize  the native tests built with clang, AddressSanitizer and
+#                UndefinedBehaviorSanitizer, in their own tree
+# make fuzz      each package reader's fuzz target for 5 seconds; a longer
+#                run: sh tools/fuzz.sh 600 (seconds a target)
+SANITIZE       := $(BUILD)/host-asan
+SANITIZE_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
+
+.PHONY: sanitize sanitize-build fuzz
+
+sanitize: sanitize-build
+	@ctest --test-dir $(SANITIZE) --output-on-failure -j $(JOBS)
+
+sanitize-build: deps
+	@cmake -S . -B $(SANITIZE) -DCMAKE_BUILD_TYPE=Debug \
+	    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DMURM_RELEASE_CHECKS=OFF \
+	    "-DCMAKE_C_FLAGS=$(SANITIZE_FLAGS)" "-DCMAKE_CXX_FLAGS=$(SANITIZE_FLAGS)" >/dev/null
+	@cmake --build $(SANITIZE) -j $(JOBS)
+
+fuzz: deps
+	@sh tools/fuzz.sh
 
 sign: target
 	@sh tools/sign.sh $(BUILD)/setup.exe
