@@ -1,5 +1,6 @@
 #include "uidriver.h"
 
+#include <psapi.h>
 #include <wchar.h>
 
 namespace ui {
@@ -177,16 +178,188 @@ bool WaitForExit(const Process& process, int timeoutMs, DWORD* exitCode)
     return true;
 }
 
+namespace {
+
+// Answers the debug events of a process this one debugs, until it has
+// ended or waitMs passes without an event.
+void EndDebugging(Process* process, int waitMs)
+{
+    if (process->heldThread)
+        ContinueDebugEvent(process->id, process->heldThread, DBG_CONTINUE);
+    process->heldThread = 0;
+    DEBUG_EVENT event;
+    while (process->debugged && WaitForDebugEvent(&event, (DWORD)waitMs)) {
+        if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT && event.u.CreateProcessInfo.hFile)
+            CloseHandle(event.u.CreateProcessInfo.hFile);
+        if (event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT && event.u.LoadDll.hFile)
+            CloseHandle(event.u.LoadDll.hFile);
+        process->debugged = event.dwDebugEventCode != EXIT_PROCESS_DEBUG_EVENT;
+        ContinueDebugEvent(event.dwProcessId, event.dwThreadId,
+                           event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT
+                               ? DBG_EXCEPTION_NOT_HANDLED
+                               : DBG_CONTINUE);
+    }
+    process->debugged = false;
+}
+
+}  // namespace
+
 void Kill(Process* process)
 {
     if (!process->handle) return;
-    if (WaitForSingleObject(process->handle, 0) == WAIT_TIMEOUT) {
-        TerminateProcess(process->handle, 1);
-        WaitForSingleObject(process->handle, 5000);
-    }
+    if (WaitForSingleObject(process->handle, 0) == WAIT_TIMEOUT) TerminateProcess(process->handle, 1);
+    // A debugged process ends only once its debugger has seen it end.
+    if (process->debugged) EndDebugging(process, 5000);
+    WaitForSingleObject(process->handle, 5000);
     CloseHandle(process->handle);
     process->handle = nullptr;
     process->id = 0;
+}
+
+// ---- Holding a program at a call ----
+
+namespace {
+
+#ifdef _WIN64
+DWORD64& ProgramCounter(CONTEXT& context) { return context.Rip; }
+DWORD64 StackPointer(const CONTEXT& context) { return context.Rsp; }
+#else
+DWORD& ProgramCounter(CONTEXT& context) { return context.Eip; }
+DWORD StackPointer(const CONTEXT& context) { return context.Esp; }
+#endif
+const DWORD TRAP_FLAG = 0x100;
+const BYTE BREAKPOINT = 0xCC;
+
+// The module of another process whose file is called name; null when none.
+HMODULE RemoteModule(HANDLE process, const std::wstring& name)
+{
+    HMODULE modules[1024];
+    DWORD needed = 0;
+    if (!EnumProcessModulesEx(process, modules, sizeof modules, &needed, LIST_MODULES_ALL))
+        return nullptr;
+    for (DWORD i = 0; i < needed / sizeof(HMODULE) && i < 1024; ++i) {
+        wchar_t found[MAX_PATH] = L"";
+        if (GetModuleBaseNameW(process, modules[i], found, MAX_PATH) && SameText(found, name))
+            return modules[i];
+    }
+    return nullptr;
+}
+
+// Where the function starts in the other process: both load the system's
+// DLLs from the same files, so it lies at the same offset in the same
+// module there as here (the module where a forwarded export really is).
+BYTE* RemoteFunction(HANDLE process, const Call& call)
+{
+    HMODULE imported = LoadLibraryW(call.module);
+    FARPROC local = imported ? GetProcAddress(imported, call.function) : nullptr;
+    HMODULE owner = nullptr;
+    wchar_t name[MAX_PATH] = L"";
+    if (!local ||
+        !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            (LPCWSTR)local, &owner) ||
+        !GetModuleBaseNameW(GetCurrentProcess(), owner, name, MAX_PATH))
+        return nullptr;
+    HMODULE remote = RemoteModule(process, name);
+    return remote ? (BYTE*)remote + ((BYTE*)local - (BYTE*)owner) : nullptr;
+}
+
+bool WriteCode(HANDLE process, BYTE* at, BYTE value)
+{
+    SIZE_T written = 0;
+    return WriteProcessMemory(process, at, &value, 1, &written) && written == 1 &&
+           FlushInstructionCache(process, at, 1);
+}
+
+}  // namespace
+
+bool HoldAtCall(Process* process, const Call& call, const std::function<void()>& start, int timeoutMs)
+{
+    if (!process->handle || process->debugged || !DebugActiveProcess(process->id)) return false;
+    process->debugged = true;
+    BYTE* image = nullptr;
+    MODULEINFO program = {};
+    BYTE* target = nullptr;
+    BYTE original = 0;
+    DWORD stepping = 0;
+    int calls = 0;
+    bool started = false;
+    const DWORD began = GetTickCount();
+    DEBUG_EVENT event;
+    while (process->debugged && GetTickCount() - began < (DWORD)timeoutMs &&
+           WaitForDebugEvent(&event, (DWORD)timeoutMs - (GetTickCount() - began))) {
+        DWORD status = DBG_CONTINUE;
+        switch (event.dwDebugEventCode) {
+        case CREATE_PROCESS_DEBUG_EVENT:
+            if (event.u.CreateProcessInfo.hFile) CloseHandle(event.u.CreateProcessInfo.hFile);
+            image = (BYTE*)event.u.CreateProcessInfo.lpBaseOfImage;
+            break;
+        case LOAD_DLL_DEBUG_EVENT:
+            if (event.u.LoadDll.hFile) CloseHandle(event.u.LoadDll.hFile);
+            break;
+        case EXIT_PROCESS_DEBUG_EVENT:
+            process->debugged = false;
+            break;
+        case EXCEPTION_DEBUG_EVENT: {
+            const EXCEPTION_RECORD& record = event.u.Exception.ExceptionRecord;
+            if (record.ExceptionCode == EXCEPTION_BREAKPOINT && !target) {
+                // The system's own breakpoint, once the attach is complete:
+                // every module the program imports is in, so ours goes in.
+                SIZE_T read = 0;
+                target = RemoteFunction(process->handle, call);
+                if (!target || !image ||
+                    !GetModuleInformation(process->handle, (HMODULE)image, &program, sizeof program) ||
+                    !ReadProcessMemory(process->handle, target, &original, 1, &read) ||
+                    !WriteCode(process->handle, target, BREAKPOINT)) {
+                    ContinueDebugEvent(event.dwProcessId, event.dwThreadId, DBG_CONTINUE);
+                    Kill(process);
+                    return false;
+                }
+            } else if (record.ExceptionCode == EXCEPTION_BREAKPOINT && record.ExceptionAddress == target) {
+                HANDLE thread = OpenThread(THREAD_GET_CONTEXT | THREAD_SET_CONTEXT, FALSE, event.dwThreadId);
+                CONTEXT context = {};
+                context.ContextFlags = CONTEXT_CONTROL;
+                GetThreadContext(thread, &context);
+                ProgramCounter(context) = (DWORD_PTR)target;
+                // At a function's first instruction the stack's top is the
+                // address the call returns to: it tells who called.
+                BYTE* caller = nullptr;
+                ReadProcessMemory(process->handle, (void*)(DWORD_PTR)StackPointer(context), &caller,
+                                  sizeof caller, nullptr);
+                const bool fromProgram =
+                    caller >= image && caller < image + program.SizeOfImage;
+                if (fromProgram && ++calls == call.nth) {
+                    // The event stays unanswered: every thread of the
+                    // process stays stopped until Kill.
+                    SetThreadContext(thread, &context);
+                    CloseHandle(thread);
+                    process->heldThread = event.dwThreadId;
+                    return true;
+                }
+                // On over this call: the first instruction run by itself,
+                // then the breakpoint back in.
+                WriteCode(process->handle, target, original);
+                context.EFlags |= TRAP_FLAG;
+                SetThreadContext(thread, &context);
+                CloseHandle(thread);
+                stepping = event.dwThreadId;
+            } else if (record.ExceptionCode == EXCEPTION_SINGLE_STEP && stepping == event.dwThreadId) {
+                WriteCode(process->handle, target, BREAKPOINT);
+                stepping = 0;
+            } else if (record.ExceptionCode != EXCEPTION_BREAKPOINT) {
+                status = DBG_EXCEPTION_NOT_HANDLED;
+            }
+            break;
+        }
+        }
+        ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+        if (target && !started) {
+            started = true;
+            if (start) start();
+        }
+    }
+    Kill(process);
+    return false;
 }
 
 // ---- Windows ----
@@ -513,7 +686,14 @@ bool ReadMessageBox(HWND box, MessageBoxInfo* info)
     EnumChildWindows(box, CollectButton, (LPARAM)info);
     HWND icon = GetDlgItem(box, MESSAGE_ICON_ID);
     info->hasIcon = icon && IsWindowVisible(icon) && SendValue(icon, STM_GETICON) != 0;
-    return true;
+    // A box is whole once it shows its answers and its default one.
+    return !info->buttons.empty() && info->defaultButton != 0;
+}
+
+bool ReadWholeMessageBox(HWND box, MessageBoxInfo* info)
+{
+    return WaitUntil([&] { return ReadMessageBox(box, info) || !IsWindow(box); }) &&
+           IsWindow(box);
 }
 
 bool WaitForMessageBox(DWORD processId, MessageBoxInfo* info, int timeoutMs)
@@ -523,9 +703,7 @@ bool WaitForMessageBox(DWORD processId, MessageBoxInfo* info, int timeoutMs)
         *info = MessageBoxInfo();
         return false;
     }
-    // The box may still be laying out its buttons when it first shows.
-    Sleep(50);
-    return ReadMessageBox(box, info);
+    return ReadWholeMessageBox(box, info);
 }
 
 bool NoMessageBoxFor(DWORD processId, int timeoutMs)

@@ -59,6 +59,10 @@ struct Launch {
 struct Process {
     HANDLE handle = nullptr;
     DWORD id = 0;
+    // Set while this process debugs it (HoldAtCall), with the thread whose
+    // debug event holds it; Kill ends the debugging too.
+    bool debugged = false;
+    DWORD heldThread = 0;
 
     Process() = default;
     Process(const Process&) = delete;
@@ -72,6 +76,27 @@ bool IsRunning(const Process& process);
 bool WaitForExit(const Process& process, int timeoutMs, DWORD* exitCode);
 // Ends the process if it still runs and releases the handle.
 void Kill(Process* process);
+
+// ---- Holding a program at a call ----
+
+// A call the program makes to a system function: the nth of those that come
+// from the program's own executable (calls the system's code makes on its
+// behalf do not count).
+struct Call {
+    const wchar_t* module;  // the DLL the program imports it from
+    const char* function;
+    int nth;
+};
+
+// Attaches to the running process as its debugger, runs start, and lets
+// the process go on until it enters that call: it is then held there, the
+// call not yet made, until Kill ends it, as a crash at that instant would.
+// A held process is a state that stays, so a test can end a program at an
+// exact step however fast or slow the machine. start may only post to the
+// process, never wait for it: it runs only between the debugger's turns.
+// False, with the process ended, when it ended first or timeoutMs ran out.
+bool HoldAtCall(Process* process, const Call& call, const std::function<void()>& start,
+                int timeoutMs = WAIT_MS);
 
 // ---- Windows ----
 
@@ -150,7 +175,11 @@ struct MessageBoxInfo {
 // A message box the process shows (its text control has id 0xFFFF, its
 // buttons the answer ids); null when none is shown.
 HWND FindMessageBox(DWORD processId);
+// False while the box is not whole yet (its answers laid out, one of them
+// the default).
 bool ReadMessageBox(HWND box, MessageBoxInfo* info);
+// Waits until the box is whole and reads it; false when it went first.
+bool ReadWholeMessageBox(HWND box, MessageBoxInfo* info);
 bool WaitForMessageBox(DWORD processId, MessageBoxInfo* info, int timeoutMs = WAIT_MS);
 // True when no message box appears within timeoutMs.
 bool NoMessageBoxFor(DWORD processId, int timeoutMs = QUIET_MS);

@@ -2,12 +2,13 @@
 // Task Manager ends it, leaves nothing that cannot be taken back.
 //
 // For each step after the files (the group folder, each group shortcut, the
-// uninstall key, a rewrite of setup.log, the Startup and Desktop shortcuts
-// and each key of the file type) a watcher in this process ends the setup
-// the moment that item appears. The uninstaller, run from the uninstall
-// entry or, before there is one, from the installation folder, must then
-// leave the machine as it was before the setup. An uninstaller ended
-// part-way must finish the job when run again from the entry.
+// uninstall key and its values, a rewrite of setup.log, the Startup and
+// Desktop shortcuts, each key and value of the file type) the setup is held
+// as its debugger holds it, at the very call that makes the item, and ended
+// there. The uninstaller, run from the uninstall entry or, before there is
+// one, from the installation folder, must then leave the machine as it was
+// before the setup. An uninstaller ended part-way must finish the job when
+// run again from the entry.
 #include "wizard_support.h"
 
 #include <tlhelp32.h>
@@ -59,67 +60,43 @@ std::string Listed(const std::vector<std::wstring>& items)
     return text.empty() ? " nothing" : text;
 }
 
-// The item whose appearance marks the moment the setup is ended at, and
-// whether it is made when the finish page closes.
+// The call the setup is held and ended at, and whether it comes once the
+// finish page closes (all but the product's start ticked).
 struct Moment {
     const char* name;
     bool onFinish;
-    std::function<bool(const Places&)> appeared;
+    ui::Call call;
 };
-
-bool HasKey(HKEY root, const std::wstring& key) { return RegistryKeyExists(root, key); }
 
 std::vector<Moment> Moments()
 {
-    const std::wstring classKey = FILE_CLASS;
+    const wchar_t* kernel = L"kernel32.dll";
+    const wchar_t* ole = L"ole32.dll";
+    const wchar_t* registry = L"advapi32.dll";
+    // Each shortcut is saved by a call of its own that starts with
+    // OleInitialize; each registry key is created by a call of its own.
     return {
-        {"the group folder", false, [](const Places& p) { return Exists(p.groupFolder); }},
-        {"the first group shortcut", false,
-         [](const Places& p) { return Exists(p.groupFolder + L"\\Murmelist.lnk"); }},
-        {"the second group shortcut", false,
-         [](const Places& p) { return Exists(p.groupFolder + L"\\Удалить Murmelist.lnk"); }},
-        {"the uninstall key", false,
-         [](const Places&) { return HasKey(HKEY_LOCAL_MACHINE, UNINSTALL_ENTRY); }},
-        // The log's copy stands beside it only while a change is written;
-        // once the uninstaller is whole, every file is there.
-        {"a rewrite of the log", false,
-         [](const Places& p) {
-             return Exists(p.folder + L"\\setup.tmp") &&
-                    FileSize(p.folder + L"\\uninst.exe") == (long long)PackageFile(L"uninst.exe").size();
-         }},
-        {"the Startup shortcut", true, [](const Places& p) { return Exists(p.startupLink); }},
-        {"the Desktop shortcut", true, [](const Places& p) { return Exists(p.desktopLink); }},
-        {"the file type's class key", true, [=](const Places&) { return HasKey(HKEY_CLASSES_ROOT, classKey); }},
-        {"its icon key", true,
-         [=](const Places&) { return HasKey(HKEY_CLASSES_ROOT, classKey + L"\\DefaultIcon"); }},
-        {"its shell key", true,
-         [=](const Places&) { return HasKey(HKEY_CLASSES_ROOT, classKey + L"\\shell"); }},
-        {"its open key", true,
-         [=](const Places&) { return HasKey(HKEY_CLASSES_ROOT, classKey + L"\\shell\\open"); }},
-        {"its command key", true,
-         [=](const Places&) { return HasKey(HKEY_CLASSES_ROOT, classKey + L"\\shell\\open\\command"); }},
-        {"the .vdb key", true, [](const Places&) { return HasKey(HKEY_CLASSES_ROOT, L".vdb"); }},
+        {"the group folder", false, {kernel, "CreateDirectoryA", 1}},
+        {"the first group shortcut", false, {ole, "OleInitialize", 1}},
+        {"the second group shortcut", false, {ole, "OleInitialize", 2}},
+        {"the uninstall key", false, {registry, "RegCreateKeyExA", 1}},
+        {"the uninstall key's first value", false, {registry, "RegSetValueExA", 1}},
+        {"the uninstall key's second value", false, {registry, "RegSetValueExA", 2}},
+        // The log's change stands written in setup.tmp beside it. The
+        // eleventh change is the first after the files ([Links] n): before
+        // the uninstaller is there, nothing could be taken back.
+        {"a rewrite of the log", false, {kernel, "MoveFileExA", 11}},
+        {"the Startup shortcut", true, {ole, "OleInitialize", 1}},
+        {"the Desktop shortcut", true, {ole, "OleInitialize", 2}},
+        {"the file type's class key", true, {registry, "RegCreateKeyExA", 1}},
+        {"its icon key", true, {registry, "RegCreateKeyExA", 2}},
+        {"its shell key", true, {registry, "RegCreateKeyExA", 3}},
+        {"its open key", true, {registry, "RegCreateKeyExA", 4}},
+        {"its command key", true, {registry, "RegCreateKeyExA", 5}},
+        {"the .vdb key", true, {registry, "RegCreateKeyExA", 6}},
+        {"the .vdb key's value", true, {registry, "RegSetValueExA", 3}},
+        {"a rewrite of the log on the finish page", true, {kernel, "MoveFileExA", 1}},
     };
-}
-
-// Watches for the moment, as fast as it can look, and ends the process the
-// moment it comes. The file type's keys follow each other within
-// microseconds, so the end may land a few steps later, or after the
-// process has finished by itself; either way what it leaves must be taken
-// back. False when the process ended without the item.
-bool EndAt(const ui::Process& process, const Moment& moment, const Places& places)
-{
-    const DWORD start = GetTickCount();
-    while (GetTickCount() - start < (DWORD)INSTALL_MS) {
-        const bool running = ui::IsRunning(process);
-        if (moment.appeared(places)) {
-            TerminateProcess(process.handle, 9);
-            WaitForSingleObject(process.handle, ui::WAIT_MS);
-            return true;
-        }
-        if (!running) return false;
-    }
-    return false;
 }
 
 // The folder of the uninstaller the uninstall entry names; empty without
@@ -170,8 +147,9 @@ TEST(Crash, ASetupEndedAtAnyStepIsTakenBackByItsUninstaller)
             ui::Process setup;
             HWND page = InstallToFinish(setup, places, moment.onFinish);
             ASSERT_TRUE(page);
-            ASSERT_TRUE(ui::Click(page, IDC_NEXT));
-            ASSERT_TRUE(EndAt(setup, moment, places)) << "the moment never came";
+            ASSERT_TRUE(ui::HoldAtCall(&setup, moment.call, [&] { ui::Click(page, IDC_NEXT); },
+                                       INSTALL_MS))
+                << "the setup never made that call";
         }
         std::wstring report = Uninstall(places);
         EXPECT_EQ(report, L"");
@@ -181,26 +159,46 @@ TEST(Crash, ASetupEndedAtAnyStepIsTakenBackByItsUninstaller)
     }
 }
 
+// Ended on the finish page: all that the copying page makes is there.
+TEST(Crash, ASetupEndedOnItsFinishPageIsTakenBackByItsUninstaller)
+{
+    Places places;
+    places.Clear();
+    {
+        ui::Process setup;
+        ASSERT_TRUE(InstallToFinish(setup, places, true));
+    }
+    EXPECT_EQ(Uninstall(places), L"");
+    EXPECT_EQ(places.Present(), std::vector<std::wstring>())
+        << "left after the uninstaller:" << Listed(places.Present());
+    places.Clear();
+}
+
 namespace {
 
-// The uninstaller's working copy in the temporary folder, once it runs.
-DWORD FindUninstallerCopy()
+// The uninstaller's working copy in the temporary folder, started by the
+// original with that process id (which its file's name carries); 0 until
+// it runs.
+DWORD FindUninstallerCopy(DWORD original)
 {
+    const std::wstring stem = L"murm-uninst-" + std::to_wstring(original) + L"-";
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof entry;
     DWORD found = 0;
     for (BOOL more = Process32FirstW(snapshot, &entry); more && !found;
          more = Process32NextW(snapshot, &entry))
-        if (wcsncmp(entry.szExeFile, L"murm-uninst-", 12) == 0) found = entry.th32ProcessID;
+        if (wcsncmp(entry.szExeFile, stem.c_str(), stem.size()) == 0) found = entry.th32ProcessID;
     CloseHandle(snapshot);
     return found;
 }
 
 }  // namespace
 
-// The uninstaller ended once it has removed the first file: the entry and
-// the uninstaller it names are still there, and run again it finishes.
+// The uninstaller ended once it has removed the first file: the second is
+// held open, so it stops at its question about that file and is ended
+// there. The entry and the uninstaller it names are still there, and run
+// again it finishes.
 TEST(Crash, AnUninstallerEndedPartWayFinishesWhenRunAgain)
 {
     Places places;
@@ -214,29 +212,26 @@ TEST(Crash, AnUninstallerEndedPartWayFinishesWhenRunAgain)
         ASSERT_TRUE(ui::WaitForExit(setup, ui::WAIT_MS, &code));
         ASSERT_EQ(code, 0u);
     }
-    ui::Launch launch;
-    launch.program = places.folder + L"\\uninst.exe";
-    launch.arguments = L"/quiet";
-    launch.currentDirectory = L"C:\\";
-    ui::Process original;
-    ASSERT_TRUE(ui::Start(launch, &original));
-    const std::wstring first = places.folder + L"\\MurmList.exe";
-    HANDLE copy = nullptr;
-    ASSERT_TRUE(ui::WaitUntil(
-        [&] {
-            if (!copy) {
-                DWORD id = FindUninstallerCopy();
-                if (id) copy = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
-            }
-            if (!copy || Exists(first)) return false;
-            TerminateProcess(copy, 9);
-            return true;
-        },
-        30000))
-        << "the uninstaller never removed the first file";
-    WaitForSingleObject(copy, ui::WAIT_MS);
-    CloseHandle(copy);
-    ASSERT_FALSE(places.Present().empty()) << "it ended after its whole work";
+    const std::wstring second = places.folder + L"\\" + PayloadNames()[1];
+    HANDLE held = CreateFileW(second.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    {
+        ui::Launch launch;
+        launch.program = places.folder + L"\\uninst.exe";
+        launch.currentDirectory = L"C:\\";
+        ui::Process original, copy;
+        ASSERT_TRUE(ui::Start(launch, &original));
+        ui::MessageBoxInfo box;
+        ASSERT_TRUE(ui::WaitForMessageBox(original.id, &box)) << "no question before the removal";
+        ASSERT_TRUE(ui::Answer(box.window, IDYES));
+        ASSERT_TRUE(ui::WaitUntil([&] { return (copy.id = FindUninstallerCopy(original.id)) != 0; }))
+            << "the uninstaller's copy never ran";
+        copy.handle = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, copy.id);
+        ASSERT_TRUE(ui::WaitForMessageBox(copy.id, &box)) << "no question about the file held open";
+        EXPECT_NE(box.text.find(second), std::wstring::npos) << ui::Narrow(box.text);
+    }
+    CloseHandle(held);
+    EXPECT_FALSE(Exists(places.folder + L"\\" + PayloadNames()[0])) << "the first file stayed";
     EXPECT_FALSE(EntryFolder().empty()) << "the entry went before what it describes";
     EXPECT_TRUE(Exists(places.folder + L"\\uninst.exe")) << "the uninstaller went before the rest";
 

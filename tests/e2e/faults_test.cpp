@@ -157,8 +157,7 @@ Next WaitForBoxOrFinish(const ui::Process& setup, ui::MessageBoxInfo* box)
         },
         INSTALL_MS);
     if (found) {
-        Sleep(50);
-        ui::ReadMessageBox(found, box);
+        ui::ReadWholeMessageBox(found, box);
         return Next::Box;
     }
     return finish ? Next::Finish : Next::Nothing;

@@ -193,8 +193,7 @@ protected:
                         copy.id = id;
                     }
                     HWND found = ui::FindMessageBox(id);
-                    Sleep(50);
-                    if (!found || !ui::ReadMessageBox(found, &box)) return false;
+                    if (!found || !ui::ReadWholeMessageBox(found, &box)) return false;
                     EXPECT_EQ(box.caption, CAPTION);
                     outcome.boxes.push_back(box.text);
                     if (!answer) ADD_FAILURE() << "a box without questions: " << ui::Narrow(box.text);
@@ -204,13 +203,8 @@ protected:
                 return false;
             },
             30000);
-        if (copy.handle)
-            ui::WaitForExit(copy, ui::WAIT_MS, &outcome.exitCode);
-        else
-            Sleep(200);  // the copy may still be writing the report
-        std::string bytes;
-        ui::ReadFileBytes(reportPath, &bytes);
-        outcome.report = ui::FromCodePage(bytes, 1251);
+        if (copy.handle) ui::WaitForExit(copy, ui::WAIT_MS, &outcome.exitCode);
+        ReadFinishedReport(reportPath, &outcome.report);
         return outcome;
     }
 

@@ -154,14 +154,21 @@ TEST(Packages, ALongCopyIsNeverTakenForAHungWindowNorCancelled)
     ASSERT_TRUE(ui::Click(page, IDC_NEXT));
     HWND copying = ui::WaitForPage(setup.id, COPYING);
     ASSERT_TRUE(copying);
-    // The system's own test: a window whose thread has not looked at its
-    // messages for five seconds is hung. Past that mark the copy still has
-    // five seconds to go.
-    Sleep(6500);
+    // Each of the sixty files adds a point to the bar and is followed by its
+    // 200 ms pause: at 30 the copy has run six seconds and has six to go.
+    // The system's own
+    // test: a window whose thread has not looked at its messages for five
+    // seconds is hung.
+    HWND bar = ui::Control(copying, IDC_PROGRESS);
+    ASSERT_TRUE(ui::WaitUntil([&] {
+        DWORD_PTR position = 0;
+        return SendMessageTimeoutW(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 1000, &position) &&
+               position >= 30;
+    }, INSTALL_MS));
     EXPECT_FALSE(IsHungAppWindow(copying));
     // A Cancel clicked mid-copy is not serviced: no exit question, and the
     // installation runs to its end.
-    ui::Click(copying, IDC_CANCEL);
+    EXPECT_TRUE(ui::Click(copying, IDC_CANCEL)) << "the copy was over";
     HWND finish = ui::WaitForPage(setup.id, FINISH, INSTALL_MS);
     ASSERT_TRUE(finish);
     EXPECT_FALSE(ui::FindMessageBox(setup.id));

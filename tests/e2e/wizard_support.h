@@ -185,9 +185,8 @@ inline HWND RunCopying(const ui::Process& setup, HWND group, const Answerer& ans
             if ((finish = ui::FindPage(setup.id, FINISH)) != nullptr) return true;
             HWND found = ui::FindMessageBox(setup.id);
             if (!found) return false;
-            Sleep(50);
             Question question;
-            if (!ui::ReadMessageBox(found, &question.box)) return false;
+            if (!ui::ReadWholeMessageBox(found, &question.box)) return false;
             question.pageCaption = ui::WindowText(question.box.owner);
             if (questions) questions->push_back(question);
             ui::Answer(found, answer(question.box));
@@ -422,9 +421,28 @@ inline bool RegistryKeyExists(HKEY root, const std::wstring& key)
 
 const wchar_t UNINSTALL_ENTRY[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Murmelist";
 
+// The uninstaller's report once its writer has closed it (it is written
+// last, so the uninstaller has then finished); false when that did not come
+// within timeoutMs. Opening it without sharing succeeds only then.
+inline bool ReadFinishedReport(const std::wstring& path, std::wstring* report, int timeoutMs = 30000)
+{
+    std::string bytes;
+    bool done = ui::WaitUntil(
+        [&] {
+            HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (file == INVALID_HANDLE_VALUE) return false;
+            CloseHandle(file);
+            return ui::ReadFileBytes(path, &bytes);
+        },
+        timeoutMs);
+    if (report) *report = ui::FromCodePage(bytes, 1251);
+    return done;
+}
+
 // Runs the installed uninstaller without questions and waits for its
-// report (it hands its work to a copy of itself, so the report, written
-// last, is what says that it has finished). False when it never came.
+// report (it hands its work to a copy of itself, so the report is what
+// says that it has finished). False when it never came.
 inline bool RunUninstaller(const std::wstring& folder, const std::wstring& reportPath,
                            std::wstring* report)
 {
@@ -439,13 +457,7 @@ inline bool RunUninstaller(const std::wstring& folder, const std::wstring& repor
         ADD_FAILURE() << ui::Narrow(error);
         return false;
     }
-    ui::WaitForExit(uninstaller, ui::WAIT_MS, nullptr);
-    std::string bytes;
-    // The copy may still be writing when the file first appears.
-    bool done = ui::WaitUntil([&] { return Exists(reportPath); }, 30000);
-    Sleep(200);
-    ui::ReadFileBytes(reportPath, &bytes);
-    if (report) *report = ui::FromCodePage(bytes, 1251);
+    bool done = ReadFinishedReport(reportPath, report);
     DeleteFileW(reportPath.c_str());
     return done;
 }

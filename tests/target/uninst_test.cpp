@@ -12,6 +12,7 @@
 
 #include "actions_support.h"
 #include "job_support.h"
+#include "uidriver.h"
 
 #include <fstream>
 #include <functional>
@@ -49,10 +50,10 @@ struct Followed {
 
 // Runs commandLine in a job and looks about every millisecond, until the job
 // is empty, at its processes (to learn the copy's exit code) and, through
-// look (may be empty), at the machine; when look returns false the job is
-// killed there, as a crash would end it.
+// look (may be empty), at the machine and the job; when look returns false
+// the job is killed there, as a crash would end it.
 Followed RunFollowed(const std::string& commandLine, const std::string& folder,
-                     const std::function<bool()>& look = nullptr)
+                     const std::function<bool(HANDLE job)>& look = nullptr)
 {
     Followed followed;
     // The job also holds what the system starts on the way (Wine's menu
@@ -76,7 +77,7 @@ Followed RunFollowed(const std::string& commandLine, const std::string& folder,
                 }
                 if (process) CloseHandle(process);
             }
-            if (look && !look()) TerminateJobObject(job, 1);
+            if (look && !look(job)) TerminateJobObject(job, 1);
             JOBOBJECT_BASIC_ACCOUNTING_INFORMATION info = {};
             QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &info, sizeof info, NULL);
             if (info.ActiveProcesses == 0) return;
@@ -300,7 +301,8 @@ TEST_F(UninstallTest, WhatACrashedSetupNeverMadeIsNoLeftover)
 // Whenever a run ends, the entry must still start an uninstaller that reads
 // a log naming all that is left: what the log describes goes first, then
 // the entry, setup.tmp, the log, the uninstaller and its folder. A run ended
-// at its first removal is finished by the next, started from the entry.
+// part-way is finished by the next, started from the entry: the first run
+// finds the second file held open and is ended at its question about it.
 TEST_F(UninstallTest, AnInterruptedRunIsFinishedFromTheEntry)
 {
     WriteWholeFile(install + "\\setup.tmp", "[Common]\r\n");
@@ -326,7 +328,8 @@ TEST_F(UninstallTest, AnInterruptedRunIsFinishedFromTheEntry)
     };
     std::set<std::string> outOfOrder;
     // Read from the last stage back: a stage found gone stays gone, so an
-    // earlier one still there afterwards was passed over.
+    // earlier one still there afterwards was passed over. Looking can miss
+    // a step, never invent one.
     auto inOrder = [&] {
         bool laterGone = false;
         for (size_t i = stages.size(); i-- > 0;) {
@@ -337,19 +340,41 @@ TEST_F(UninstallTest, AnInterruptedRunIsFinishedFromTheEntry)
         return outOfOrder.empty();
     };
 
-    Followed first = RunFollowed(Command(true), install, [&] {
-        return inOrder() && describedLeft() == describedTotal;
+    const std::string held = Files()[1];
+    HANDLE holder = CreateFileA(held.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    // Yes to the question before the removal; the job is ended at the
+    // question about the file held open, where the uninstaller waits.
+    bool askedAboutHeld = false;
+    Followed first = RunFollowed(Command(false), install, [&](HANDLE job) {
+        inOrder();
+        for (DWORD id : JobProcesses(job)) {
+            HWND found = ui::FindMessageBox(id);
+            ui::MessageBoxInfo box;
+            if (!found || !ui::ReadWholeMessageBox(found, &box)) continue;
+            if (box.buttons == std::vector<int>{IDYES, IDNO}) {
+                ui::Answer(found, IDYES);
+                return true;
+            }
+            askedAboutHeld = box.text.find(ui::FromCodePage(held, CP_ACP)) != std::wstring::npos;
+            return false;
+        }
+        return true;
     });
+    CloseHandle(holder);
     ASSERT_TRUE(first.run.finished);
+    ASSERT_TRUE(askedAboutHeld) << "the first run was not stopped at the file held open";
     EXPECT_EQ(outOfOrder, std::set<std::string>());
-    ASSERT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, UninstallEntry())) << "the first run was not ended early";
+    EXPECT_FALSE(Exists(Files()[0])) << "the first file stayed";
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, UninstallEntry()));
     EXPECT_LT(describedLeft(), describedTotal);
 
     char command[MAX_PATH * 2] = "";
     DWORD size = sizeof command;
     ASSERT_EQ(RegGetValueA(HKEY_LOCAL_MACHINE, UninstallEntry().c_str(), "UninstallString", RRF_RT_REG_SZ,
                            NULL, command, &size), ERROR_SUCCESS);
-    Followed second = RunFollowed(std::string(command) + " /quiet /report:\"" + report + "\"", root, inOrder);
+    Followed second = RunFollowed(std::string(command) + " /quiet /report:\"" + report + "\"", root,
+                                  [&](HANDLE) { return inOrder(); });
     ASSERT_TRUE(second.run.finished);
     EXPECT_EQ(outOfOrder, std::set<std::string>());
     EXPECT_EQ(second.copyExitCode, 0u);
