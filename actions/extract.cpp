@@ -3,27 +3,12 @@
 // each file written is recorded under [Files] for the uninstaller.
 #include "core/setup.h"
 #include "core/texts.h"
+#include "log/setup_log.h"
 
 // Large enough that the pieces cost nothing, small enough that even a slow
 // disk writes one well within the few seconds after which the system calls
 // a window that has not looked at its messages "not responding".
 static const DWORD WRITE_PIECE = 32u << 20;
-
-int PathExists(const char* path)
-{
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES ? 1 : 0;
-}
-
-bool IsFolder(const char* path)
-{
-    DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool IsFile(const char* path)
-{
-    return PathExists(path) && !IsFolder(path);
-}
 
 void AdvanceProgress(HWND page, uint32_t size)
 {
@@ -86,7 +71,8 @@ static void ExtractEntry(const ArchiveEntry& entry, uint32_t index, HWND page)
     if (!fits || !PathExists(path) || AskOverwrite(page, entry.name)) {
         // Logged before it is made: a crash while it is written leaves
         // nothing the uninstaller does not know of.
-        if (LogWriteNumbered("Files", "File", (int)index, path)) {
+        KeepFromRestartDeletion(path);
+        if (LogWriteNumbered(LOG_FILES, LOG_FILE, (int)index, path)) {
             bool created = false;
             while (!(written = fits && WriteEntry(path, entry, &created)) &&
                    AskRetry(page, TEXT_CANNOT_WRITE, path))
@@ -96,7 +82,7 @@ static void ExtractEntry(const ArchiveEntry& entry, uint32_t index, HWND page)
             if (!written) {
                 if (created)
                     DeleteFileA(path);
-                LogForgetNumbered("Files", "File", (int)index);
+                LogForgetNumbered(LOG_FILES, LOG_FILE, (int)index);
             }
         }
         if (!written) {
@@ -112,25 +98,25 @@ static void ExtractEntry(const ArchiveEntry& entry, uint32_t index, HWND page)
 
 void TakeBackPayload()
 {
-    char path[PATH_SIZE];
+    char path[LONG_PATH_SIZE];
     for (uint32_t i = 1; i <= s_entryCount; ++i)
-        if (LogReadNumbered("Files", "File", (int)i, path))
+        if (LogReadNumbered(LOG_FILES, LOG_FILE, (int)i, path))
             DeleteFileA(path);
-    DeleteFileA(g_setup.logPath);
+    DiscardLog();
     if (g_setup.madeFolder)
         RemoveDirectoryA(g_setup.installFolder);
 }
 
 bool ExtractPayload(const unsigned char* archive, uint32_t size, HWND page)
 {
-    LogWrite("Common", "ProgramName", g_setup.displayName);
-    LogWrite("Files", "Dir", g_setup.installFolder);
+    LogWrite(LOG_COMMON, LOG_PROGRAM_NAME, g_setup.displayName);
+    LogWrite(LOG_FILES, LOG_DIR, g_setup.installFolder);
 
     uint32_t total = 0, count = 0;
     if (!ReadArchiveHeader(archive, size, &total, &count))
         count = 0;
-    LogWriteNumber("Files", "n", (int)(count + (uint32_t)g_setup.extraFileCount));
-    LogWriteNumber("Files", "size", (int)g_setup.payloadTotal);
+    LogWriteNumber(LOG_FILES, LOG_COUNT, (int)(count + (uint32_t)g_setup.extraFileCount));
+    LogWriteNumber(LOG_FILES, LOG_SIZE, (int)g_setup.payloadTotal);
 
     uint32_t offset = ARCHIVE_HEADER_SIZE, i = 0;
     ArchiveEntry entry;
@@ -140,11 +126,11 @@ bool ExtractPayload(const unsigned char* archive, uint32_t size, HWND page)
     // uninstaller's walk over it) past the entries really there: n,
     // rewritten where it stands, counts those.
     if (i < count)
-        LogWriteNumber("Files", "n", (int)(i + (uint32_t)g_setup.extraFileCount));
+        LogWriteNumber(LOG_FILES, LOG_COUNT, (int)(i + (uint32_t)g_setup.extraFileCount));
 
     char path[PATH_SIZE];
     if (JoinPath(path, g_setup.installFolder, EXTRA_LOGGED_FILE))
-        LogWriteNumbered("Files", "File", (int)(i + 1), path);
+        LogWriteNumbered(LOG_FILES, LOG_FILE, (int)(i + 1), path);
     s_entryCount = i;
     return !s_uninstallerLost;
 }

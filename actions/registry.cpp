@@ -4,6 +4,7 @@
 // moment the setup is ended at, and then written whole or not at all.
 #include "core/setup.h"
 #include "core/texts.h"
+#include "log/setup_log.h"
 
 // KEY_READ | KEY_SET_VALUE | KEY_CREATE_SUB_KEY
 static const REGSAM REGISTRY_ACCESS = 0x2001F;
@@ -92,8 +93,8 @@ static const RegistryValue UNINSTALL_VALUES[] = {
 static const RegistryItem UNINSTALL_ENTRY = {
     HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE\\", UNINSTALL_KEYS, 1, UNINSTALL_VALUES, 2};
 static const char* const UNINSTALL_LOG[] = {
-    "n", "3", "Dir", UNINSTALL_KEY, "SubKey", s_displayName,
-    "Key1", "DisplayName", "Key2", "UninstallString", 0,
+    LOG_COUNT, "3", LOG_DIR, UNINSTALL_KEY, LOG_SUB_KEY, s_displayName,
+    LOG_KEY "1", "DisplayName", LOG_KEY "2", "UninstallString", 0,
 };
 
 // Logged, then written; given up, it leaves no section behind.
@@ -122,7 +123,7 @@ void RegisterUninstall()
     if (JoinPath(path, g_setup.installFolder, g_setup.uninstallerName) && IsFile(path))
         JoinText(s_uninstallCommand, LONG_PATH_SIZE, "\"", path, "\"");
     if (s_uninstallCommand[0])
-        RegisterItem("RegUninst", UNINSTALL_LOG, UNINSTALL_ENTRY);
+        RegisterItem(LOG_REG_UNINST, UNINSTALL_LOG, UNINSTALL_ENTRY);
     else
         ++g_setup.missingCount;
 }
@@ -147,19 +148,19 @@ static const RegistryItem FILE_TYPE = {
 // Every key before its parent when read by number, as the uninstaller
 // removes them.
 static const char* const FILE_TYPE_LOG[] = {
-    "n", "6",
-    "Dir1", "",
-    "Sub1", FILE_EXTENSION,
-    "Dir6", "",
-    "Sub6", FILE_CLASS,
-    "Sub5", "DefaultIcon",
-    "Dir4", FILE_CLASS,
-    "Dir5", FILE_CLASS,
-    "Sub4", "shell",
-    "Dir3", FILE_CLASS "\\shell",
-    "Sub3", "open",
-    "Dir2", FILE_CLASS "\\shell\\open",
-    "Sub2", "command",
+    LOG_COUNT, "6",
+    LOG_DIR "1", "",
+    LOG_SUB "1", FILE_EXTENSION,
+    LOG_DIR "6", "",
+    LOG_SUB "6", FILE_CLASS,
+    LOG_SUB "5", "DefaultIcon",
+    LOG_DIR "4", FILE_CLASS,
+    LOG_DIR "5", FILE_CLASS,
+    LOG_SUB "4", "shell",
+    LOG_DIR "3", FILE_CLASS "\\shell",
+    LOG_SUB "3", "open",
+    LOG_DIR "2", FILE_CLASS "\\shell\\open",
+    LOG_SUB "2", "command",
     0,
 };
 
@@ -173,5 +174,5 @@ void RegisterFileType()
         JoinText(s_icon, LONG_PATH_SIZE, program, ",1");
         JoinText(s_openCommand, LONG_PATH_SIZE, "\"", program, "\" \"%1\"");
     }
-    RegisterItem("RegClass", FILE_TYPE_LOG, FILE_TYPE);
+    RegisterItem(LOG_REG_CLASS, FILE_TYPE_LOG, FILE_TYPE);
 }

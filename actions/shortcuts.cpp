@@ -5,6 +5,7 @@
 
 #include "core/setup.h"
 #include "core/texts.h"
+#include "log/setup_log.h"
 
 // Written out here: setup.exe links no import library of GUIDs.
 static const GUID ShellLinkClass =
@@ -96,7 +97,7 @@ static uint32_t LogGroup(const char* folder, bool* logged)
     uint32_t size, count = 0, offset = 4, i = 0;
     const unsigned char* list = LockDataResource(IDR_GROUP_LINKS, &size);
     ReadLinkCount(list, size, &count);
-    *logged = LogWriteNumber("Links", "n", folder[0] ? (int)count : 0);
+    *logged = LogWriteNumber(LOG_LINKS, LOG_COUNT, folder[0] ? (int)count : 0);
     const char* target;
     const char* name;
     while (i < count && NextGroupLink(list, size, &offset, &target, &name)) {
@@ -104,15 +105,15 @@ static uint32_t LogGroup(const char* folder, bool* logged)
         JoinText(link, LONG_PATH_SIZE, folder, "\\", name, ".lnk");
         ++i;
         if (folder[0])
-            *logged = LogWriteNumbered("Links", "Link", (int)i, link) && *logged;
+            *logged = LogWriteNumbered(LOG_LINKS, LOG_LINK, (int)i, link) && *logged;
         else
-            LogForgetNumbered("Links", "Link", (int)i);
+            LogForgetNumbered(LOG_LINKS, LOG_LINK, (int)i);
     }
     // A damaged list holds fewer pairs than it says; n, rewritten where it
     // stands, counts those it holds.
     if (i < count && folder[0])
-        *logged = LogWriteNumber("Links", "n", (int)i) && *logged;
-    *logged = LogWrite("Links", "Dir", folder) && LogWriteNumber("Links", "size", 0) && *logged;
+        *logged = LogWriteNumber(LOG_LINKS, LOG_COUNT, (int)i) && *logged;
+    *logged = LogWrite(LOG_LINKS, LOG_DIR, folder) && LogWriteNumber(LOG_LINKS, LOG_SIZE, 0) && *logged;
     return i;
 }
 
@@ -165,11 +166,11 @@ void CreateGroupShortcuts()
             total += FileSizeOf(linkPath);
             continue;
         }
-        LogForgetNumbered("Links", "Link", (int)i);
+        LogForgetNumbered(LOG_LINKS, LOG_LINK, (int)i);
         ++g_setup.missingCount;
     }
     g_setup.linkCount = (int)i;
-    LogWriteNumber("Links", "size", (int)total);
+    LogWriteNumber(LOG_LINKS, LOG_SIZE, (int)total);
 }
 
 void AddExtraShortcut(int folderId, const char* name, const char* target)
@@ -189,14 +190,14 @@ void AddExtraShortcut(int folderId, const char* name, const char* target)
     // Logged first, n with it, and taken out again when given up.
     int number = g_setup.linkCount + 1;
     if (named && JoinText(linkPath, LONG_PATH_SIZE, folder, "\\", name, ".lnk") &&
-        LogWriteNumbered("Links", "Link", number, linkPath) &&
-        LogWriteNumber("Links", "n", number) && SaveShortcut(linkPath, targetPath)) {
+        LogWriteNumbered(LOG_LINKS, LOG_LINK, number, linkPath) &&
+        LogWriteNumber(LOG_LINKS, LOG_COUNT, number) && SaveShortcut(linkPath, targetPath)) {
         g_setup.linkCount = number;
         return;
     }
     if (named) {
-        LogForgetNumbered("Links", "Link", number);
-        LogWriteNumber("Links", "n", g_setup.linkCount);
+        LogForgetNumbered(LOG_LINKS, LOG_LINK, number);
+        LogWriteNumber(LOG_LINKS, LOG_COUNT, g_setup.linkCount);
     }
     ++g_setup.missingCount;
 }

@@ -30,6 +30,7 @@ add_library(setupcode STATIC
     core/resource.cpp
     core/strings.cpp
     core/message.cpp
+    core/files.cpp
     log/setup_log.cpp
     actions/extract.cpp
     actions/shortcuts.cpp
@@ -116,13 +117,16 @@ string murmlist.exe
 string uninst.exe
 ")
 
-# add_setup_variant(NAME PACKAGE_DIR): builds PACKAGE_DIR (a package folder
-# with its package.txt) with the host package builder and links
-# variants/setup-NAME.exe around it.
+# add_setup_variant(NAME PACKAGE_DIR [DEPENDS FILE...]): builds PACKAGE_DIR
+# (a package folder with its package.txt) with the host package builder and
+# links variants/setup-NAME.exe around it. DEPENDS names the files of a
+# folder the build assembles itself.
 function(add_setup_variant name package_dir)
+    cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
     set(data ${CMAKE_BINARY_DIR}/variants/${name})
     set(outputs ${data}/payload.bin ${data}/links.bin ${data}/strings.bin ${data}/name.bin)
     file(GLOB inputs CONFIGURE_DEPENDS ${package_dir}/*)
+    list(APPEND inputs ${ARG_DEPENDS})
     add_custom_command(
         OUTPUT ${outputs}
         COMMAND ${CMAKE_COMMAND} -E make_directory ${data}

@@ -138,7 +138,13 @@ bool AskRetry(HWND owner, const char* problem, const char* item);
 
 // log/setup_log.cpp: every item goes into the log before it is made. True
 // when the log on disk holds the entry; an item whose entry could not be
-// written is not made.
+// written is not made. Sections and keys: log/setup_log.h.
+// Names the log in the installation folder, and notes whether an earlier
+// run's log is there: what that records is then kept recorded.
+void NameLog();
+// Deletes the log of an installation taken back, unless it holds an
+// earlier run's record.
+void DiscardLog();
 bool LogWrite(const char* section, const char* key, const char* value);
 bool LogWriteNumber(const char* section, const char* key, int number);
 // key = prefix and number, as in File3 or Link2.
@@ -146,17 +152,23 @@ bool LogWriteNumbered(const char* section, const char* prefix, int number, const
 // Writes the key, value pairs of a list that ends with a null key.
 bool LogWriteList(const char* section, const char* const* pairs);
 // Takes the entry of an item given up out of the log again: a key, or with
-// a null key the whole section.
+// a null key the whole section. Not where an earlier run's log was found:
+// the entry may record that run's item too.
 void LogForget(const char* section, const char* key);
 void LogForgetNumbered(const char* section, const char* prefix, int number);
-// A value as the log on disk records it (PATH_SIZE bytes); false when not
-// there.
+// A value as the log on disk records it (LONG_PATH_SIZE bytes); false when
+// not there.
 bool LogReadNumbered(const char* section, const char* prefix, int number, char* value);
 
-// actions/extract.cpp
+// core/files.cpp
 int PathExists(const char* path);
 bool IsFolder(const char* path);
 bool IsFile(const char* path);
+// Takes every deletion of path pending for the next restart off the
+// system's list, before the setup writes there.
+void KeepFromRestartDeletion(const char* path);
+
+// actions/extract.cpp
 // False when the package's uninstaller was given up.
 bool ExtractPayload(const unsigned char* archive, uint32_t size, HWND page);
 // Removes what extraction made (the files the log names, the log, and the

@@ -48,6 +48,5 @@
 #define FILE_EXTENSION       ".vdb"
 #define FILE_CLASS           "VarazAzadEvuz"
 #define UNINSTALL_KEY        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
-#define LOG_FILE_NAME        "setup.log"
 
 #endif

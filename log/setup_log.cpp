@@ -11,8 +11,18 @@
 // theirs: a key keeps the place of its first write and is replaced where it
 // stands, a new key goes at the end of its section, a new section at the
 // end of the file.
+//
+// A folder may hold the log of an earlier run: a setup run again, or a later
+// package of the product. What that log records must stay recorded, or its
+// uninstaller could no longer undo it. So, in such a folder, a value that a
+// key recording an item gives up (replaced by another, or beyond a count
+// that goes down) goes into [Earlier] first; one that this run records again
+// under its own key leaves [Earlier] once it is there; and nothing is taken
+// out. A run of the same package then leaves the log as the profile
+// functions would update it in place, with no [Earlier] in it.
 #include "core/setup.h"
 #include "core/texts.h"
+#include "log/setup_log.h"
 
 // Set once the user has chosen to go on without the log.
 static bool s_givenUp;
@@ -24,7 +34,7 @@ static bool SaveChange(const char* section, const char* key, const char* value)
     const char* log = g_setup.logPath;
     char temp[PATH_SIZE];
     CopyString(temp, log);
-    memcpy(temp + strlen(temp) - 3, "tmp", 3);
+    memcpy(temp + strlen(temp) - 3, LOG_TEMP_NAME + 6, 3);
     // A log that is there but cannot be read is not written over: that
     // would lose what it records. A folder in its place is reported when
     // the copy cannot be moved over it.
@@ -65,22 +75,20 @@ static bool UpdateLog(const char* section, const char* key, const char* value)
     return true;
 }
 
-bool LogWrite(const char* section, const char* key, const char* value)
+// Set when the log named held an earlier run's record.
+static bool s_earlier;
+
+void NameLog()
 {
-    // A null value would take the key away instead of recording it.
-    return UpdateLog(section, key, value ? value : "");
+    JoinPath(g_setup.logPath, g_setup.installFolder, LOG_FILE_NAME);
+    s_earlier = IsFile(g_setup.logPath);
+    KeepFromRestartDeletion(g_setup.logPath);
 }
 
-void LogForget(const char* section, const char* key)
+void DiscardLog()
 {
-    UpdateLog(section, key, 0);
-}
-
-bool LogWriteNumber(const char* section, const char* key, int number)
-{
-    char text[16];
-    wsprintfA(text, "%i", number);
-    return LogWrite(section, key, text);
+    if (!s_earlier)
+        DeleteFileA(g_setup.logPath);
 }
 
 static void NumberedKey(char* key, const char* prefix, int number)
@@ -88,11 +96,139 @@ static void NumberedKey(char* key, const char* prefix, int number)
     wsprintfA(key, "%s%i", prefix, number);
 }
 
-bool LogWriteNumbered(const char* section, const char* prefix, int number, const char* value)
+static bool ReadValue(const char* section, const char* key, char* value)
+{
+    return GetPrivateProfileStringA(section, key, "", value, LONG_PATH_SIZE, g_setup.logPath) != 0;
+}
+
+bool LogReadNumbered(const char* section, const char* prefix, int number, char* value)
 {
     char key[32];
     NumberedKey(key, prefix, number);
-    return LogWrite(section, key, value);
+    return ReadValue(section, key, value);
+}
+
+static int ReadCount(const char* section)
+{
+    return (int)GetPrivateProfileIntA(section, LOG_COUNT, 0, g_setup.logPath);
+}
+
+// The entry of [Earlier] of that kind (File, Dir or Key) that records item;
+// 0 when none does.
+static int FindEarlier(const char* kind, const char* item)
+{
+    char value[LONG_PATH_SIZE];
+    for (int i = ReadCount(LOG_EARLIER); i > 0; --i)
+        if (LogReadNumbered(LOG_EARLIER, kind, i, value) && !lstrcmpiA(value, item))
+            return i;
+    return 0;
+}
+
+// Records an item in [Earlier] before the key that records it lets it go.
+static void KeepEarlier(const char* kind, const char* item)
+{
+    int number = ReadCount(LOG_EARLIER) + 1;
+    if (item[0] && !FindEarlier(kind, item) && LogWriteNumbered(LOG_EARLIER, kind, number, item))
+        LogWriteNumber(LOG_EARLIER, LOG_COUNT, number);
+}
+
+// An item recorded again under its own key needs no entry in [Earlier];
+// once none is left, neither is the section.
+static void ForgetEarlier(const char* kind, const char* item)
+{
+    int found = FindEarlier(kind, item);
+    if (!found)
+        return;
+    char key[32];
+    NumberedKey(key, kind, found);
+    UpdateLog(LOG_EARLIER, key, 0);
+    static const char* const KINDS[] = {LOG_FILE, LOG_DIR, LOG_KEY};
+    char value[LONG_PATH_SIZE];
+    for (int i = ReadCount(LOG_EARLIER); i > 0; --i)
+        for (const char* other : KINDS)
+            if (LogReadNumbered(LOG_EARLIER, other, i, value))
+                return;
+    UpdateLog(LOG_EARLIER, 0, 0);
+}
+
+// The item a value of that kind records, as [Earlier] names it: the
+// uninstall entry by its key's whole path.
+static void ItemOf(const char* kind, const char* value, char* item)
+{
+    char parent[LONG_PATH_SIZE] = "";
+    if (!lstrcmpA(kind, LOG_KEY) && ReadValue(LOG_REG_UNINST, LOG_DIR, parent))
+        JoinText(parent, LONG_PATH_SIZE, parent, "\\");
+    JoinText(item, LONG_PATH_SIZE, parent, value);
+}
+
+// key = value, for a key that records an item of that kind (File, Dir or
+// Key; null for none). Where an earlier run's log was found, the item the
+// key recorded goes into [Earlier] first when the value names another
+// (unless it is there already: keepOld false), and the value's own item
+// comes out of [Earlier] once recorded here.
+static bool Record(const char* section, const char* key, const char* value, const char* kind,
+                   bool keepOld = true)
+{
+    char old[LONG_PATH_SIZE], item[LONG_PATH_SIZE];
+    if (!s_earlier)
+        kind = 0;
+    if (kind && keepOld && ReadValue(section, key, old) && lstrcmpiA(old, value)) {
+        ItemOf(kind, old, item);
+        KeepEarlier(kind, item);
+    }
+    if (!UpdateLog(section, key, value))
+        return false;
+    if (kind && value[0]) {
+        ItemOf(kind, value, item);
+        ForgetEarlier(kind, item);
+    }
+    return true;
+}
+
+bool LogWrite(const char* section, const char* key, const char* value)
+{
+    // The program group's folder and the uninstall entry's name record
+    // items. A null value would take the key away instead of recording it.
+    const char* kind = !lstrcmpiA(key, LOG_SUB_KEY)                                  ? LOG_KEY
+                       : !lstrcmpiA(key, LOG_DIR) && !lstrcmpiA(section, LOG_LINKS) ? LOG_DIR
+                                                                                    : 0;
+    return Record(section, key, value ? value : "", kind);
+}
+
+void LogForget(const char* section, const char* key)
+{
+    // An earlier run may have recorded the same item under the key.
+    if (!s_earlier)
+        UpdateLog(section, key, 0);
+}
+
+bool LogWriteNumber(const char* section, const char* key, int number)
+{
+    // What a count of files or shortcuts that goes down leaves unread is
+    // kept in [Earlier].
+    const char* prefix = !lstrcmpiA(section, LOG_FILES) ? LOG_FILE
+                         : !lstrcmpiA(section, LOG_LINKS) ? LOG_LINK
+                                                          : 0;
+    if (s_earlier && prefix && !lstrcmpiA(key, LOG_COUNT)) {
+        char item[LONG_PATH_SIZE];
+        for (int i = ReadCount(section); i > number; --i)
+            if (LogReadNumbered(section, prefix, i, item))
+                KeepEarlier(LOG_FILE, item);
+    }
+    char text[16];
+    wsprintfA(text, "%i", number);
+    return LogWrite(section, key, text);
+}
+
+bool LogWriteNumbered(const char* section, const char* prefix, int number, const char* value)
+{
+    // File<i> and Link<i> record files. One past the count was kept in
+    // [Earlier] when the count went down, and may since be recorded under
+    // another number.
+    char key[32];
+    NumberedKey(key, prefix, number);
+    const bool files = s_earlier && lstrcmpiA(section, LOG_EARLIER);
+    return Record(section, key, value, files ? LOG_FILE : 0, files && number <= ReadCount(section));
 }
 
 void LogForgetNumbered(const char* section, const char* prefix, int number)
@@ -108,11 +244,4 @@ bool LogWriteList(const char* section, const char* const* pairs)
         if (!LogWrite(section, pairs[0], pairs[1]))
             return false;
     return true;
-}
-
-bool LogReadNumbered(const char* section, const char* prefix, int number, char* value)
-{
-    char key[32];
-    NumberedKey(key, prefix, number);
-    return GetPrivateProfileStringA(section, key, "", value, PATH_SIZE, g_setup.logPath) != 0;
 }

@@ -22,6 +22,7 @@ static void RunInstallSequence(HWND page)
     installing = true;
     // The folder may have been taken away since the destination page made
     // sure of it; without it nothing could be written or logged.
+    KeepFromRestartDeletion(g_setup.installFolder);
     if (!PathExists(g_setup.installFolder) && CreateDirectoryA(g_setup.installFolder, 0))
         g_setup.madeFolder = true;
     uint32_t size;
@@ -52,7 +53,7 @@ INT_PTR CALLBACK CopyingPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
     case WM_INITDIALOG:
-        JoinPath(g_setup.logPath, g_setup.installFolder, LOG_FILE_NAME);
+        NameLog();
         g_setup.progress = 0;
         SendDlgItemMessageA(page, IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, 110));
         Sleep(20);

@@ -2,6 +2,7 @@
 // typed or picked, and made sure to exist before the wizard goes on.
 #include "core/setup.h"
 #include "core/texts.h"
+#include "log/setup_log.h"
 
 LATE_CODE static void OfferDefaultFolder(HWND page)
 {

@@ -16,6 +16,7 @@
 #include "job_support.h"
 #include "core/setup.h"
 #include "core/texts.h"
+#include "log/setup_log.h"
 
 namespace {
 

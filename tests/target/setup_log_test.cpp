@@ -3,6 +3,8 @@
 // that cannot be written.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "actions_support.h"
 
 namespace {
@@ -13,7 +15,8 @@ protected:
     {
         folder = MakeScratchFolder("log");
         path = folder + "\\setup.log";
-        lstrcpyA(g_setup.logPath, path.c_str());
+        lstrcpyA(g_setup.installFolder, folder.c_str());
+        NameLog();
     }
     void TearDown() override { RemoveTree(folder); }
     std::string folder;
@@ -135,6 +138,48 @@ TEST_F(SetupLogTest, AChangeThatCannotBeWrittenLeavesTheLogAsItWas)
     EXPECT_FALSE(written);
     EXPECT_EQ(ReadWholeFile(path), before);
     EXPECT_FALSE(PathExists((folder + "\\setup.tmp").c_str()));
+}
+
+// A log an earlier run left: what a key that records an item gives up
+// (replaced, past a count that went down, or given up) stays recorded, in
+// [Earlier] when not under its own key; an item recorded again under its
+// own key leaves [Earlier].
+TEST_F(SetupLogTest, AnEarlierRunsRecordStaysRecorded)
+{
+    const std::string f = folder + "\\";
+    for (const char* const* line : std::initializer_list<const char* const*>{
+             (const char* const[]){"Files", "n", "3"}, (const char* const[]){"Files", "File1", "a"},
+             (const char* const[]){"Files", "File2", "b"}, (const char* const[]){"Files", "File3", "c"},
+             (const char* const[]){"Links", "n", "2"}, (const char* const[]){"Links", "Link1", "l1"},
+             (const char* const[]){"Links", "Link2", "l2"}, (const char* const[]){"Links", "Dir", "G1"},
+             (const char* const[]){"RegUninst", "Dir", "U"}, (const char* const[]){"RegUninst", "SubKey", "Old"}})
+        WritePrivateProfileStringA(line[0], line[1], line[2], path.c_str());
+    NameLog();
+    LogWriteNumber("Files", "n", 2);         // c goes
+    LogWriteNumbered("Files", "File", 1, "A"); // the same file, spelt otherwise
+    LogWriteNumbered("Files", "File", 2, "d"); // b goes
+    LogForgetNumbered("Files", "File", 1);     // given up, may still be the earlier one's
+    LogWriteNumber("Links", "n", 1);          // l2 goes
+    LogWrite("Links", "Dir", "G2");           // G1 goes
+    LogWrite("RegUninst", "SubKey", "New");   // U\Old goes
+    LogWriteNumbered("Links", "Link", 2, "l2"); // and comes back
+    LogWriteNumber("Links", "n", 2);
+    std::vector<std::string> lines = ReadLogLines(path);
+    std::vector<std::string> earlier(std::find(lines.begin(), lines.end(), "[Earlier]"), lines.end());
+    EXPECT_EQ(earlier, (std::vector<std::string>{"[Earlier]", "File1=c", "n=5", "File2=b", "Dir4=G1",
+                                                 "Key5=U\\Old"}));
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "File1=A"), lines.end());
+
+    // A count that goes down and comes back with the same items, as a run
+    // of the same package does: no [Earlier] is left.
+    DeleteFileA(path.c_str());
+    WritePrivateProfileStringA("Links", "n", "3", path.c_str());
+    WritePrivateProfileStringA("Links", "Link3", "l3", path.c_str());
+    NameLog();
+    LogWriteNumber("Links", "n", 2);
+    LogWriteNumbered("Links", "Link", 3, "L3");
+    LogWriteNumber("Links", "n", 3);
+    EXPECT_EQ(ReadLogLines(path), (std::vector<std::string>{"[Links]", "n=3", "Link3=L3"}));
 }
 
 TEST_F(SetupLogTest, NothingIsWrittenBeforeTheLogIsNamed)

@@ -4,10 +4,12 @@
 #include "pkgbuild.h"
 
 #include "core/package.h"
+#include "log/setup_log.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 #include <system_error>
 
 static std::string Trim(const std::string& text)
@@ -42,9 +44,20 @@ static uint64_t ParseSize(const std::string& text, const std::string& where)
 
 // An entry of the archive, named as the description spells it (shown);
 // its size must fit the entry's 32-bit field.
+static bool SameNameAnyCase(const std::string& name, const char* other)
+{
+    return name.size() == strlen(other) && strncasecmp(name.c_str(), other, name.size()) == 0;
+}
+
 static void AddEntry(Package* package, const PayloadFile& file, const char* kind,
                      const std::string& shown)
 {
+    // The setup keeps the installation's record under these names beside
+    // the payload: a file of either name would overwrite it.
+    for (const char* record : {LOG_FILE_NAME, LOG_TEMP_NAME})
+        if (SameNameAnyCase(file.name, record))
+            Fail("%s: %s \"%s\" is the name of the setup's own record of the installation, "
+                 "which it writes beside the payload", file.where.c_str(), kind, shown.c_str());
     if (file.size > UINT32_LIMIT)
         Fail("%s: %s \"%s\" is %llu bytes; an entry holds at most %llu", file.where.c_str(),
              kind, shown.c_str(), (unsigned long long)file.size, (unsigned long long)UINT32_LIMIT);
