@@ -1,20 +1,18 @@
-// Undoing an installation from its setup.log.
-//
-// The log is an INI file written by the setup as it works:
-//   [Common]    ProgramName
-//   [Files]     Dir, n, size, File1 ... File<n>   (numbers may be missing)
-//   [Links]     n, Link1 ... Link<n>, Dir (the program group), size
-//   [RegUninst] n, Dir, SubKey, Key1 ... (values of HKLM\<Dir>\<SubKey>)
-//   [RegClass]  n, Dir<i>, Sub<i>   (key Sub<i> below HKCR\<Dir<i>>, ""
-//               meaning the root; in numbering order each key comes
-//               before its parent; an empty Sub<i> stands for a key not
-//               made yet)
+// Undoing an installation from its setup.log (log/setup_log.h describes it).
 // The setup writes each entry before it makes the item, so the log may name
 // things a crash left unmade: anything already gone counts as removed, and
 // anything that is still there afterwards is reported.
+//
+// The product may since have been installed again elsewhere, under the same
+// names: the uninstall entry, the shortcuts and the file type are then that
+// installation's. Each is removed only while it is still this one's (the
+// entry names this uninstaller, a shortcut leads into this folder, the file
+// type opens this folder's program); otherwise it stays, unreported.
 #include "uninst.h"
 
 #include <shlobj.h>
+
+#include "../log/setup_log.h"
 
 // Values are read into a buffer larger than a path so that a longer value
 // is seen as too long instead of being cut into some other, shorter path.
@@ -34,8 +32,11 @@ struct ItemList {
 static char s_logPath[MAX_PATH];
 static char s_tmpPath[MAX_PATH];
 static char s_selfPath[MAX_PATH];
+static char s_folder[MAX_PATH];
 static ItemList s_leftovers;
 static ItemList s_atRestart;
+// What the log names that another installation of the product now owns.
+static ItemList s_others;
 static bool s_keptForNextRun;
 
 // True when the list already holds the line item + note: a path logged twice
@@ -173,6 +174,70 @@ static bool SamePath(const char* a, const char* b)
     return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, fullA, -1, fullB, -1) == CSTR_EQUAL;
 }
 
+// True when path lies in this installation's folder or below it.
+static bool IsInFolder(const char* path)
+{
+    if (!path[0] || lstrlenA(path) >= MAX_PATH) return false;
+    char full[MAX_PATH];
+    NormalizePath(path, full);
+    return IsSameOrParent(s_folder, full);
+}
+
+// The shell's link object, written out here rather than taken from the
+// import library of GUIDs, which would bring much more along.
+static const GUID SHELL_LINK = {0x00021401, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+static const GUID SHELL_LINK_A = {0x000214EE, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+static const GUID PERSIST_FILE = {0x0000010B, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+// Where a shortcut leads; false when it cannot be read.
+static bool ReadShortcutTarget(const char* path, char* target)
+{
+    IShellLinkA* link = NULL;
+    IPersistFile* file = NULL;
+    WCHAR wide[MAX_PATH];
+    target[0] = 0;
+    bool read = MultiByteToWideChar(CP_ACP, 0, path, -1, wide, MAX_PATH) > 0 &&
+                SUCCEEDED(CoCreateInstance(SHELL_LINK, NULL, CLSCTX_INPROC_SERVER, SHELL_LINK_A,
+                                           (void**)&link)) &&
+                SUCCEEDED(link->QueryInterface(PERSIST_FILE, (void**)&file)) &&
+                SUCCEEDED(file->Load(wide, STGM_READ)) &&
+                SUCCEEDED(link->GetPath(target, MAX_PATH, NULL, SLGP_RAWPATH)) && target[0];
+    if (file) file->Release();
+    if (link) link->Release();
+    return read;
+}
+
+// A shortcut that leads out of this installation's folder was made since by
+// another installation under the same name. One that cannot be read shows
+// no other owner, and is this one's.
+static bool IsOthersShortcut(const char* path)
+{
+    int length = lstrlenA(path);
+    char target[MAX_PATH];
+    return length > 4 && lstrcmpiA(path + length - 4, ".lnk") == 0 && ReadShortcutTarget(path, target) &&
+           !IsInFolder(target);
+}
+
+// The program a command starts: the quoted part, or the text before its
+// arguments.
+static void CommandProgram(const char* command, char* program)
+{
+    lstrcpynA(program, command + (command[0] == '"'), MAX_PATH);
+    for (char* p = program; *p; ++p) {
+        if (*p == '"' || (command[0] != '"' && p[0] == ' ' && (p[1] == '%' || p[1] == '"'))) {
+            *p = 0;
+            break;
+        }
+    }
+}
+
+// A string value of a key; empty when there is none.
+static void ReadKeyText(HKEY root, const char* path, const char* name, char* value)
+{
+    DWORD size = VALUE_SIZE;
+    if (RegGetValueA(root, path, name, RRF_RT_REG_SZ, NULL, value, &size) != ERROR_SUCCESS) value[0] = 0;
+}
+
 // The uninstaller's own file and its log: whatever the log lists, they are
 // removed last (see RemoveInstallation).
 static bool IsRemovedLast(const char* path)
@@ -252,6 +317,20 @@ static bool HoldsOnlyRestartItems(const char* folder)
     return onlyThose;
 }
 
+// True when the folder holds something of another installation's.
+static bool HoldsOthers(const char* folder)
+{
+    for (const char* p = s_others.text; *p;) {
+        char item[VALUE_SIZE];
+        const char* end = p;
+        while (*end && *end != '\r') ++end;
+        lstrcpynA(item, p, (int)(end - p) + 1 < VALUE_SIZE ? (int)(end - p) + 1 : VALUE_SIZE);
+        if (IsSameOrParent(folder, item)) return true;
+        p = *end ? end + 2 : end;
+    }
+    return false;
+}
+
 static void RemoveFolder(const char* path)
 {
     if (!path[0] || IsProtectedFolder(path)) return;
@@ -262,7 +341,7 @@ static void RemoveFolder(const char* path)
         char full[MAX_PATH];
         NormalizePath(path, full);
         AddItem(s_atRestart, full, "");
-    } else {
+    } else if (!HoldsOthers(path)) {
         AddLeftover(path, " (папка не пуста)");
     }
 }
@@ -272,7 +351,19 @@ static void RemoveNumberedFiles(const char* section, const char* prefix)
     char path[VALUE_SIZE];
     int count = ReadCount(section);
     for (int i = 1; i <= count; ++i) {
-        if (ReadNumbered(section, prefix, i, path) && !IsRemovedLast(path)) RemoveFile(path, true);
+        if (!ReadNumbered(section, prefix, i, path) || IsRemovedLast(path)) continue;
+        if (IsOthersShortcut(path)) AddItem(s_others, path, "");
+        else RemoveFile(path, true);
+    }
+}
+
+// The folders a section names by number (the earlier program groups).
+static void RemoveNumberedFolders(const char* section, const char* prefix)
+{
+    char path[VALUE_SIZE];
+    int count = ReadCount(section);
+    for (int i = 1; i <= count; ++i) {
+        if (ReadNumbered(section, prefix, i, path) && lstrlenA(path) < MAX_PATH) RemoveFolder(path);
     }
 }
 
@@ -281,41 +372,79 @@ static bool IsGone(LONG result)
     return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND;
 }
 
-static void RemoveUninstallEntry()
+// An uninstall entry, the key HKEY_LOCAL_MACHINE\path, while its command
+// names this uninstaller (one without a command is this one's too);
+// valueSection names the values to take out of it when the key cannot go
+// whole.
+static void RemoveUninstallKey(const char* path, const char* valueSection)
 {
-    char parent[VALUE_SIZE], subKey[VALUE_SIZE], name[VALUE_SIZE], path[2 * VALUE_SIZE + 2];
-    ReadValue("RegUninst", "Dir", parent);
-    ReadValue("RegUninst", "SubKey", subKey);
-    // Without a sub-key name the key would be the parent, the list of every
-    // program installed.
-    if (!subKey[0]) return;
-    if (parent[0]) wsprintfA(path, "%s\\%s", parent, subKey);
-    else lstrcpyA(path, subKey);
+    char command[VALUE_SIZE], program[MAX_PATH], name[VALUE_SIZE];
+    ReadKeyText(HKEY_LOCAL_MACHINE, path, "UninstallString", command);
+    CommandProgram(command, program);
+    if (program[0] && !SamePath(program, s_selfPath)) return;
 
     // The key goes whole, at once: a run ended half-way must never leave an
     // entry without its command. A key that holds keys of another program's
     // stays with them and loses only the values the setup wrote.
     if (IsGone(RegDeleteKeyA(HKEY_LOCAL_MACHINE, path))) return;
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-        int count = ReadCount("RegUninst");
+    if (valueSection && RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        int count = ReadCount(valueSection);
         for (int i = 1; i <= count; ++i) {
-            if (ReadNumbered("RegUninst", "Key", i, name) && name[0]) RegDeleteValueA(key, name);
+            if (ReadNumbered(valueSection, LOG_KEY, i, name) && name[0]) RegDeleteValueA(key, name);
         }
         RegCloseKey(key);
     }
     AddLeftover("HKEY_LOCAL_MACHINE\\", path);
 }
 
+static void RemoveUninstallEntry()
+{
+    char parent[VALUE_SIZE], subKey[VALUE_SIZE], path[2 * VALUE_SIZE + 2];
+    ReadValue(LOG_REG_UNINST, LOG_DIR, parent);
+    ReadValue(LOG_REG_UNINST, LOG_SUB_KEY, subKey);
+    // Without a sub-key name the key would be the parent, the list of every
+    // program installed.
+    if (subKey[0]) {
+        if (parent[0]) wsprintfA(path, "%s\\%s", parent, subKey);
+        else lstrcpyA(path, subKey);
+        RemoveUninstallKey(path, LOG_REG_UNINST);
+    }
+    // The entries an earlier run into this folder made under other names.
+    int count = ReadCount(LOG_EARLIER);
+    for (int i = 1; i <= count; ++i) {
+        if (ReadNumbered(LOG_EARLIER, LOG_KEY, i, path)) RemoveUninstallKey(path, NULL);
+    }
+}
+
+// True when the file type's open command starts a program outside this
+// installation's folder: another installation registered it since.
+static bool IsOthersFileType()
+{
+    char parent[VALUE_SIZE], name[VALUE_SIZE], path[2 * VALUE_SIZE + 2], command[VALUE_SIZE];
+    char program[MAX_PATH];
+    int count = ReadCount(LOG_REG_CLASS);
+    for (int i = 1; i <= count; ++i) {
+        if (!ReadNumbered(LOG_REG_CLASS, LOG_SUB, i, name) || lstrcmpiA(name, "command") != 0) continue;
+        ReadNumbered(LOG_REG_CLASS, LOG_DIR, i, parent);
+        wsprintfA(path, "%s\\%s", parent, name);
+        ReadKeyText(HKEY_CLASSES_ROOT, path, NULL, command);
+        CommandProgram(command, program);
+        return program[0] && !IsInFolder(program);
+    }
+    return false;
+}
+
 static void RemoveClassKeys()
 {
     char parent[VALUE_SIZE], name[VALUE_SIZE], path[2 * VALUE_SIZE + 2];
-    int count = ReadCount("RegClass");
+    if (IsOthersFileType()) return;
+    int count = ReadCount(LOG_REG_CLASS);
     bool removedAny = false;
     for (int i = 1; i <= count; ++i) {
         // An empty name would make the key its own parent.
-        if (!ReadNumbered("RegClass", "Sub", i, name) || !name[0]) continue;
-        ReadNumbered("RegClass", "Dir", i, parent);
+        if (!ReadNumbered(LOG_REG_CLASS, LOG_SUB, i, name) || !name[0]) continue;
+        ReadNumbered(LOG_REG_CLASS, LOG_DIR, i, parent);
         if (parent[0]) wsprintfA(path, "%s\\%s", parent, name);
         else lstrcpyA(path, name);
         // A key with sub-keys of its own (say a command another program
@@ -329,18 +458,22 @@ static void RemoveClassKeys()
 void ReadProgramName(const char* folder, char* name, int nameSize)
 {
     char value[VALUE_SIZE];
-    wsprintfA(s_logPath, "%s\\setup.log", folder);
-    if (!ReadValue("Common", "ProgramName", value) || !value[0]) lstrcpyA(value, "Murmelist");
+    wsprintfA(s_logPath, "%s\\" LOG_FILE_NAME, folder);
+    if (!ReadValue(LOG_COMMON, LOG_PROGRAM_NAME, value) || !value[0]) lstrcpyA(value, "Murmelist");
     lstrcpynA(name, value, nameSize);
 }
 
 bool RemoveInstallation(const char* folder, const char* exePath)
 {
     if (lstrlenA(folder) + 11 > MAX_PATH - 1) return false;
-    wsprintfA(s_logPath, "%s\\setup.log", folder);
-    wsprintfA(s_tmpPath, "%s\\setup.tmp", folder);
+    wsprintfA(s_logPath, "%s\\" LOG_FILE_NAME, folder);
+    wsprintfA(s_tmpPath, "%s\\" LOG_TEMP_NAME, folder);
     lstrcpynA(s_selfPath, exePath, MAX_PATH);
+    NormalizePath(folder, s_folder);
+    StripTrailingSlashes(s_folder);
     if (GetFileAttributesA(s_logPath) == INVALID_FILE_ATTRIBUTES) return false;
+    // The shortcuts are read through the shell's link object.
+    CoInitialize(NULL);
 
     // The uninstall entry starts this uninstaller and the uninstaller reads
     // the log: as long as anything the log describes is left for no one
@@ -349,11 +482,13 @@ bool RemoveInstallation(const char* folder, const char* exePath)
     // starting the uninstaller again from the entry. Hence everything the
     // log describes first, then the entry, the log, the uninstaller, and
     // last the folder that held them.
-    RemoveNumberedFiles("Files", "File");
-    RemoveNumberedFiles("Links", "Link");
+    RemoveNumberedFiles(LOG_FILES, LOG_FILE);
+    RemoveNumberedFiles(LOG_LINKS, LOG_LINK);
+    RemoveNumberedFiles(LOG_EARLIER, LOG_FILE);
     char groupFolder[VALUE_SIZE];
-    if (ReadValue("Links", "Dir", groupFolder) && lstrlenA(groupFolder) < MAX_PATH)
+    if (ReadValue(LOG_LINKS, LOG_DIR, groupFolder) && lstrlenA(groupFolder) < MAX_PATH)
         RemoveFolder(groupFolder);
+    RemoveNumberedFolders(LOG_EARLIER, LOG_DIR);
     RemoveClassKeys();
     // A file in use that the restart will not take: the next run needs all
     // three.
