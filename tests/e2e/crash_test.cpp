@@ -19,47 +19,6 @@ using namespace wiz;
 
 namespace {
 
-const wchar_t FILE_CLASS[] = L"VarazAzadEvuz";
-
-// What an installation leaves outside its folder, and the folder itself.
-struct Places {
-    std::wstring folder = TestRoot() + L"\\" + UniqueName(L"crash");
-    std::wstring group = UniqueName(L"Crash");
-    std::wstring groupFolder = SpecialFolder(CSIDL_PROGRAMS) + L"\\" + group;
-    std::wstring startupLink = SpecialFolder(CSIDL_STARTUP) + L"\\Murmelist.lnk";
-    std::wstring desktopLink = SpecialFolder(CSIDL_DESKTOPDIRECTORY) + L"\\Murmelist.lnk";
-
-    // Everything that tells an installation, by name; empty when none.
-    std::vector<std::wstring> Present() const
-    {
-        std::vector<std::wstring> present;
-        for (const std::wstring& path : {folder, groupFolder, startupLink, desktopLink})
-            if (Exists(path)) present.push_back(path);
-        for (const std::wstring& key : {std::wstring(UNINSTALL_ENTRY)})
-            if (RegistryKeyExists(HKEY_LOCAL_MACHINE, key)) present.push_back(L"HKLM\\" + key);
-        for (const std::wstring& key : {std::wstring(L".vdb"), std::wstring(FILE_CLASS)})
-            if (RegistryKeyExists(HKEY_CLASSES_ROOT, key)) present.push_back(L"HKCR\\" + key);
-        return present;
-    }
-    void Clear() const
-    {
-        RemoveTree(folder);
-        RemoveTree(groupFolder);
-        DeleteFileW(startupLink.c_str());
-        DeleteFileW(desktopLink.c_str());
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, UNINSTALL_ENTRY);
-        RegDeleteTreeW(HKEY_CLASSES_ROOT, L".vdb");
-        RegDeleteTreeW(HKEY_CLASSES_ROOT, FILE_CLASS);
-    }
-};
-
-std::string Listed(const std::vector<std::wstring>& items)
-{
-    std::string text;
-    for (const std::wstring& item : items) text += "\n  " + ui::Narrow(item);
-    return text.empty() ? " nothing" : text;
-}
-
 // The call the setup is held and ended at, and whether it comes once the
 // finish page closes (all but the product's start ticked).
 struct Moment {
@@ -99,15 +58,6 @@ std::vector<Moment> Moments()
     };
 }
 
-// The folder of the uninstaller the uninstall entry names; empty without
-// an entry.
-std::wstring EntryFolder()
-{
-    std::wstring command = RegistryText(HKEY_LOCAL_MACHINE, UNINSTALL_ENTRY, L"UninstallString");
-    if (command.size() > 2 && command.front() == L'"') command = command.substr(1, command.size() - 2);
-    return command.substr(0, command.rfind(L'\\'));
-}
-
 // Runs the uninstaller from the entry or, without one, from the folder;
 // returns its report of what it left.
 std::wstring Uninstall(const Places& places)
@@ -140,7 +90,7 @@ TEST(Crash, ASetupEndedAtAnyStepIsTakenBackByItsUninstaller)
 {
     for (const Moment& moment : Moments()) {
         SCOPED_TRACE(std::string("ended at ") + moment.name);
-        Places places;
+        Places places(L"crash");
         places.Clear();
         ASSERT_EQ(places.Present(), std::vector<std::wstring>()) << "not as before at the start";
         {
@@ -162,7 +112,7 @@ TEST(Crash, ASetupEndedAtAnyStepIsTakenBackByItsUninstaller)
 // Ended on the finish page: all that the copying page makes is there.
 TEST(Crash, ASetupEndedOnItsFinishPageIsTakenBackByItsUninstaller)
 {
-    Places places;
+    Places places(L"crash");
     places.Clear();
     {
         ui::Process setup;
@@ -201,7 +151,7 @@ DWORD FindUninstallerCopy(DWORD original)
 // again it finishes.
 TEST(Crash, AnUninstallerEndedPartWayFinishesWhenRunAgain)
 {
-    Places places;
+    Places places(L"crash");
     places.Clear();
     {
         ui::Process setup;

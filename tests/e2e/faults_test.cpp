@@ -250,13 +250,6 @@ std::vector<std::wstring> FinishWizard(const ui::Process& setup,
     return boxes;
 }
 
-std::string Listed(const std::vector<std::wstring>& texts)
-{
-    std::string result;
-    for (const std::wstring& text : texts) result += "\n  " + ui::Narrow(text);
-    return result.empty() ? " none" : result;
-}
-
 // Every payload file but those skipped holds the package's bytes.
 void ExpectInstalled(const std::wstring& folder, const std::vector<std::wstring>& skipped = {})
 {

@@ -15,56 +15,7 @@ using namespace wiz;
 namespace {
 
 const wchar_t CAPTION[] = L"Удаление программы";
-const wchar_t SESSION_MANAGER[] = L"System\\CurrentControlSet\\Control\\Session Manager";
-const wchar_t PENDING[] = L"PendingFileRenameOperations";
 const wchar_t RESTART_NOTE[] = L" (удаление при перезагрузке)";
-
-// The system's list of renames at the next restart, as pairs of NT paths
-// (\??\C:\...); an empty target means the source is deleted.
-using Renames = std::vector<std::pair<std::wstring, std::wstring>>;
-
-bool IsBelow(const std::wstring& ntPath, const std::wstring& folder)
-{
-    std::wstring prefix = L"\\??\\" + folder;
-    return ntPath.size() >= prefix.size() && SamePath(ntPath.substr(0, prefix.size()), prefix) &&
-           (ntPath.size() == prefix.size() || ntPath[prefix.size()] == L'\\');
-}
-
-// The renames below folder; with forget, they are also taken out of the
-// list, and only they: other programs may add to it meanwhile.
-Renames RenamesBelow(const std::wstring& folder, bool forget = false)
-{
-    Renames below, kept;
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SESSION_MANAGER, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) !=
-        ERROR_SUCCESS)
-        return below;
-    DWORD type = 0, size = 0;
-    RegQueryValueExW(key, PENDING, nullptr, &type, nullptr, &size);
-    // Two NULs more than the value, so that a cut-off value still ends.
-    std::vector<wchar_t> data(size / sizeof(wchar_t) + 2, L'\0');
-    if (type == REG_MULTI_SZ &&
-        RegQueryValueExW(key, PENDING, nullptr, nullptr, (BYTE*)data.data(), &size) == ERROR_SUCCESS) {
-        for (const wchar_t* p = data.data(); *p;) {
-            std::wstring source = p;
-            std::wstring target = p + source.size() + 1;
-            p += source.size() + target.size() + 2;
-            (IsBelow(source, folder) ? below : kept).push_back({source, target});
-        }
-    }
-    if (forget && !below.empty()) {
-        std::wstring value;
-        for (const auto& rename : kept) value += rename.first + L'\0' + rename.second + L'\0';
-        value += L'\0';
-        if (kept.empty())
-            RegDeleteValueW(key, PENDING);
-        else
-            RegSetValueExW(key, PENDING, 0, REG_MULTI_SZ, (const BYTE*)value.data(),
-                           (DWORD)(value.size() * sizeof(wchar_t)));
-    }
-    RegCloseKey(key);
-    return below;
-}
 
 // While it lives, no one may write the list of renames at the next restart,
 // as on a machine whose policy denies it; it gives the key back its own

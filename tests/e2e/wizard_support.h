@@ -503,6 +503,115 @@ inline std::wstring TestRoot()
     return root;
 }
 
+// ---- The machine before and after ----
+
+const wchar_t FILE_CLASS[] = L"VarazAzadEvuz";
+
+// What an installation into folder with that program group leaves outside
+// the folder, and the folder itself.
+struct Places {
+    std::wstring folder;
+    std::wstring group;
+    std::wstring groupFolder = SpecialFolder(CSIDL_PROGRAMS) + L"\\" + group;
+    std::wstring startupLink = SpecialFolder(CSIDL_STARTUP) + L"\\Murmelist.lnk";
+    std::wstring desktopLink = SpecialFolder(CSIDL_DESKTOPDIRECTORY) + L"\\Murmelist.lnk";
+
+    explicit Places(const wchar_t* stem, const std::wstring& groupName = UniqueName(L"Group"))
+        : folder(TestRoot() + L"\\" + UniqueName(stem)), group(groupName)
+    {
+    }
+
+    // Everything that tells an installation, by name; empty when none.
+    std::vector<std::wstring> Present() const
+    {
+        std::vector<std::wstring> present;
+        for (const std::wstring& path : {folder, groupFolder, startupLink, desktopLink})
+            if (Exists(path)) present.push_back(path);
+        if (RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_ENTRY))
+            present.push_back(std::wstring(L"HKLM\\") + UNINSTALL_ENTRY);
+        for (const std::wstring& key : {std::wstring(L".vdb"), std::wstring(FILE_CLASS)})
+            if (RegistryKeyExists(HKEY_CLASSES_ROOT, key)) present.push_back(L"HKCR\\" + key);
+        return present;
+    }
+    void Clear() const
+    {
+        RemoveTree(folder);
+        RemoveTree(groupFolder);
+        DeleteFileW(startupLink.c_str());
+        DeleteFileW(desktopLink.c_str());
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, UNINSTALL_ENTRY);
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, L".vdb");
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, FILE_CLASS);
+    }
+};
+
+inline std::string Listed(const std::vector<std::wstring>& items)
+{
+    std::string text;
+    for (const std::wstring& item : items) text += "\n  " + ui::Narrow(item);
+    return text.empty() ? " nothing" : text;
+}
+
+// The folder of the uninstaller the uninstall entry names; empty without
+// an entry.
+inline std::wstring EntryFolder()
+{
+    std::wstring command = RegistryText(HKEY_LOCAL_MACHINE, UNINSTALL_ENTRY, L"UninstallString");
+    if (command.size() > 2 && command.front() == L'"') command = command.substr(1, command.size() - 2);
+    return command.substr(0, command.rfind(L'\\'));
+}
+
+// The system's list of renames at the next restart, as pairs of NT paths
+// (\??\C:\...); an empty target means the source is deleted.
+using Renames = std::vector<std::pair<std::wstring, std::wstring>>;
+
+const wchar_t SESSION_MANAGER[] = L"System\\CurrentControlSet\\Control\\Session Manager";
+const wchar_t PENDING[] = L"PendingFileRenameOperations";
+
+inline bool IsBelow(const std::wstring& ntPath, const std::wstring& folder)
+{
+    std::wstring prefix = L"\\??\\" + folder;
+    return ntPath.size() >= prefix.size() && SamePath(ntPath.substr(0, prefix.size()), prefix) &&
+           (ntPath.size() == prefix.size() || ntPath[prefix.size()] == L'\\');
+}
+
+// The renames below folder (every one with an empty folder); with forget,
+// they are also taken out of the list, and only they: other programs may
+// add to it meanwhile.
+inline Renames RenamesBelow(const std::wstring& folder, bool forget = false)
+{
+    Renames below, kept;
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SESSION_MANAGER, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) !=
+        ERROR_SUCCESS)
+        return below;
+    DWORD type = 0, size = 0;
+    RegQueryValueExW(key, PENDING, nullptr, &type, nullptr, &size);
+    // Two NULs more than the value, so that a cut-off value still ends.
+    std::vector<wchar_t> data(size / sizeof(wchar_t) + 2, L'\0');
+    if (type == REG_MULTI_SZ &&
+        RegQueryValueExW(key, PENDING, nullptr, nullptr, (BYTE*)data.data(), &size) == ERROR_SUCCESS) {
+        for (const wchar_t* p = data.data(); *p;) {
+            std::wstring source = p;
+            std::wstring target = p + source.size() + 1;
+            p += source.size() + target.size() + 2;
+            (folder.empty() || IsBelow(source, folder) ? below : kept).push_back({source, target});
+        }
+    }
+    if (forget && !below.empty()) {
+        std::wstring value;
+        for (const auto& rename : kept) value += rename.first + L'\0' + rename.second + L'\0';
+        value += L'\0';
+        if (kept.empty())
+            RegDeleteValueW(key, PENDING);
+        else
+            RegSetValueExW(key, PENDING, 0, REG_MULTI_SZ, (const BYTE*)value.data(),
+                           (DWORD)(value.size() * sizeof(wchar_t)));
+    }
+    RegCloseKey(key);
+    return below;
+}
+
 }  // namespace wiz
 
 #endif
