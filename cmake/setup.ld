@@ -39,7 +39,9 @@ SECTIONS
     __IAT_end__ = .;
     ".idata$6" = ABSOLUTE(.) - __image_base__;
     KEEP (SORT(*)(.idata$6))
-    KEEP (SORT(*)(.idata$7))
+    /* Each DLL's name, from its import library's tail member; the other
+       members' entries here only pull the library's head into the link. */
+    KEEP (SORT(*:*t.o)(.idata$7))
   }
   /* The 64-bit build's function table, which the exception directory
      names by its section. */
@@ -80,6 +82,7 @@ SECTIONS
   }
   /DISCARD/ :
   {
+    *(.idata$7)
     *(.eh_frame*)
     *(.debug$S)
     *(.debug$T)

@@ -26,39 +26,40 @@ bool IsFile(const char* path)
 // stay exactly as they were.
 void KeepFromRestartDeletion(const char* path)
 {
-    WCHAR name[PATH_SIZE + 4] = L"\\??\\";
+    static const WCHAR PENDING[] = L"PendingFileRenameOperations";
+    WCHAR name[PATH_SIZE + 4];
     HKEY key;
-    DWORD type, size = 0;
+    DWORD type, size = SCRATCH_SIZE - 8;
+    memcpy(name, L"\\??\\", 8);
     if (!MultiByteToWideChar(CP_ACP, 0, path, -1, name + 4, PATH_SIZE) ||
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
-                      KEY_QUERY_VALUE | KEY_SET_VALUE, &key))
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                        0, 0, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, 0, &key, 0))
         return;
-    static const WCHAR VALUE[] = L"PendingFileRenameOperations";
-    WCHAR* list = 0;
-    if (!RegQueryValueExW(key, VALUE, 0, &type, 0, &size) && type == REG_MULTI_SZ &&
-        (list = (WCHAR*)VirtualAlloc(0, size + 8, MEM_COMMIT, PAGE_READWRITE)) &&
-        !RegQueryValueExW(key, VALUE, 0, 0, (BYTE*)list, &size)) {
-        // Pairs of strings, a source and a target; an empty target deletes
-        // the source. The pairs kept are moved down over those dropped.
-        // (The buffer's zeroed tail ends a list cut short.)
-        WCHAR* end = list + size / sizeof(WCHAR);
+    // Pairs of strings, a source and a target; an empty target deletes the
+    // source. The pairs kept move down over those dropped. The buffer's
+    // zeroed tail ends a list that was cut short.
+    WCHAR* list = (WCHAR*)g_scratch;
+    if (!RegQueryValueExW(key, PENDING, 0, &type, (BYTE*)list, &size) && type == REG_MULTI_SZ) {
+        memset((BYTE*)list + size, 0, 8);
         WCHAR* kept = list;
         bool dropped = false;
-        for (WCHAR* pair = list; pair < end && *pair;) {
-            WCHAR* target = pair + lstrlenW(pair) + 1;
-            WCHAR* next = target + lstrlenW(target) + 1;
-            if (*target || lstrcmpiW(pair, name))
-                for (WCHAR* from = pair; from < next;)
-                    *kept++ = *from++;
-            else
+        for (WCHAR* pair = list; *pair;) {
+            WCHAR* next = pair;
+            while (*next++)
+                ;
+            const bool deletion = !*next;
+            while (*next++)
+                ;
+            if (deletion && !lstrcmpiW(pair, name))
                 dropped = true;
+            else
+                while (pair < next)
+                    *kept++ = *pair++;
             pair = next;
         }
         *kept++ = 0;
         if (dropped)
-            RegSetValueExW(key, VALUE, 0, REG_MULTI_SZ, (BYTE*)list,
-                           (DWORD)((kept - list) * sizeof(WCHAR)));
-        VirtualFree(list, 0, MEM_RELEASE);
+            RegSetValueExW(key, PENDING, 0, REG_MULTI_SZ, (BYTE*)list, (DWORD)((BYTE*)kept - (BYTE*)list));
     }
     RegCloseKey(key);
 }

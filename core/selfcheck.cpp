@@ -25,8 +25,8 @@ static_assert(offsetof(IMAGE_OPTIONAL_HEADER64, CheckSum) == PE_OPTIONAL_CHECKSU
 // cache. Reading a fresh mapping of the file instead costs several times
 // the system's own copy wherever touching a new page is dear, as in a
 // virtual machine.
-static const DWORD PIECE_SIZE = 512u << 10;
-static unsigned char s_piece[PIECE_SIZE];
+static const DWORD PIECE_SIZE = SCRATCH_SIZE;
+unsigned char g_scratch[SCRATCH_SIZE];
 
 // After CHECK_WINDOW_AFTER_MS the check shows that it is at work: a large
 // setup read from a slow disk can take many seconds, and a screen without
@@ -68,17 +68,17 @@ bool VerifyImageFile(const wchar_t* path)
     uint32_t stored = 0, field, done = 0;
     DWORD got = 0;
     // The headers lie in the first piece.
-    bool ok = ReadFile(file, s_piece, PIECE_SIZE, &got, 0) && FindChecksumField(s_piece, got, &field);
+    bool ok = ReadFile(file, g_scratch, PIECE_SIZE, &got, 0) && FindChecksumField(g_scratch, got, &field);
     if (ok) {
-        stored = ReadUint32(s_piece + field);
+        stored = ReadUint32(g_scratch + field);
         BeginImageChecksum(&checksum, field);
     }
     while (ok && got > 0) {
-        AddImageChecksum(&checksum, s_piece, got);
+        AddImageChecksum(&checksum, g_scratch, got);
         done += got;
         if (progress || GetTickCount() - started >= CHECK_WINDOW_AFTER_MS)
             progress = ShowCheckProgress(progress, done, length);
-        ok = ReadFile(file, s_piece, PIECE_SIZE, &got, 0) != 0;
+        ok = ReadFile(file, g_scratch, PIECE_SIZE, &got, 0) != 0;
     }
     if (progress)
         DestroyWindow(progress);

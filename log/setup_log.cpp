@@ -113,75 +113,64 @@ static int ReadCount(const char* section)
     return (int)GetPrivateProfileIntA(section, LOG_COUNT, 0, g_setup.logPath);
 }
 
-// The entry of [Earlier] of that kind (File, Dir or Key) that records item;
-// 0 when none does.
-static int FindEarlier(const char* kind, const char* item)
+// The key of the entry of [Earlier] that records item, or null; *entries
+// gets how many items the section records. Read from the section's text
+// as the profile functions return it: key=value strings, each ended by a
+// NUL, and one NUL more.
+static const char* FindEarlier(const char* item, int* entries)
 {
-    char value[LONG_PATH_SIZE];
-    for (int i = ReadCount(LOG_EARLIER); i > 0; --i)
-        if (LogReadNumbered(LOG_EARLIER, kind, i, value) && !lstrcmpiA(value, item))
-            return i;
-    return 0;
+    char* entry = (char*)g_scratch;
+    const char* found = 0;
+    *entries = 0;
+    GetPrivateProfileSectionA(LOG_EARLIER, entry, SCRATCH_SIZE, g_setup.logPath);
+    while (*entry) {
+        char* next = entry + strlen(entry) + 1;
+        char* value = entry;
+        while (*value && *value != '=')
+            ++value;
+        if (*value) {
+            *value++ = 0;
+            if (lstrcmpiA(entry, LOG_COUNT)) {
+                ++*entries;
+                if (!lstrcmpiA(value, item))
+                    found = entry;
+            }
+        }
+        entry = next;
+    }
+    return found;
 }
 
-// Records an item in [Earlier] before the key that records it lets it go.
+// Records an item of that kind (File, Dir or Key) in [Earlier], before the
+// key that records it lets it go.
 static void KeepEarlier(const char* kind, const char* item)
 {
-    int number = ReadCount(LOG_EARLIER) + 1;
-    if (item[0] && !FindEarlier(kind, item) && LogWriteNumbered(LOG_EARLIER, kind, number, item))
+    int entries, number = ReadCount(LOG_EARLIER) + 1;
+    char key[32];
+    NumberedKey(key, kind, number);
+    if (!FindEarlier(item, &entries) && UpdateLog(LOG_EARLIER, key, item))
         LogWriteNumber(LOG_EARLIER, LOG_COUNT, number);
 }
 
-// An item recorded again under its own key needs no entry in [Earlier];
-// once none is left, neither is the section.
-static void ForgetEarlier(const char* kind, const char* item)
-{
-    int found = FindEarlier(kind, item);
-    if (!found)
-        return;
-    char key[32];
-    NumberedKey(key, kind, found);
-    UpdateLog(LOG_EARLIER, key, 0);
-    static const char* const KINDS[] = {LOG_FILE, LOG_DIR, LOG_KEY};
-    char value[LONG_PATH_SIZE];
-    for (int i = ReadCount(LOG_EARLIER); i > 0; --i)
-        for (const char* other : KINDS)
-            if (LogReadNumbered(LOG_EARLIER, other, i, value))
-                return;
-    UpdateLog(LOG_EARLIER, 0, 0);
-}
-
-// The item a value of that kind records, as [Earlier] names it: the
-// uninstall entry by its key's whole path.
-static void ItemOf(const char* kind, const char* value, char* item)
-{
-    char parent[LONG_PATH_SIZE] = "";
-    if (!lstrcmpA(kind, LOG_KEY) && ReadValue(LOG_REG_UNINST, LOG_DIR, parent))
-        JoinText(parent, LONG_PATH_SIZE, parent, "\\");
-    JoinText(item, LONG_PATH_SIZE, parent, value);
-}
-
-// key = value, for a key that records an item of that kind (File, Dir or
-// Key; null for none). Where an earlier run's log was found, the item the
-// key recorded goes into [Earlier] first when the value names another
-// (unless it is there already: keepOld false), and the value's own item
-// comes out of [Earlier] once recorded here.
+// key = value, for a key that records an item of that kind (null for
+// none). Where an earlier run's log was found, the item the key recorded
+// goes into [Earlier] first when the value names another (unless it is in
+// there already: keepOld false), and an item recorded again under its own
+// key leaves [Earlier], with the section once nothing else is in it.
 static bool Record(const char* section, const char* key, const char* value, const char* kind,
-                   bool keepOld = true)
+                   bool keepOld)
 {
-    char old[LONG_PATH_SIZE], item[LONG_PATH_SIZE];
+    char old[LONG_PATH_SIZE];
+    int entries;
     if (!s_earlier)
         kind = 0;
-    if (kind && keepOld && ReadValue(section, key, old) && lstrcmpiA(old, value)) {
-        ItemOf(kind, old, item);
-        KeepEarlier(kind, item);
-    }
+    if (kind && keepOld && ReadValue(section, key, old) && lstrcmpiA(old, value))
+        KeepEarlier(kind, old);
     if (!UpdateLog(section, key, value))
         return false;
-    if (kind && value[0]) {
-        ItemOf(kind, value, item);
-        ForgetEarlier(kind, item);
-    }
+    const char* earlier = kind && value[0] ? FindEarlier(value, &entries) : 0;
+    if (earlier)
+        UpdateLog(LOG_EARLIER, entries > 1 ? earlier : 0, 0);
     return true;
 }
 
@@ -192,7 +181,7 @@ bool LogWrite(const char* section, const char* key, const char* value)
     const char* kind = !lstrcmpiA(key, LOG_SUB_KEY)                                  ? LOG_KEY
                        : !lstrcmpiA(key, LOG_DIR) && !lstrcmpiA(section, LOG_LINKS) ? LOG_DIR
                                                                                     : 0;
-    return Record(section, key, value ? value : "", kind);
+    return Record(section, key, value ? value : "", kind, true);
 }
 
 void LogForget(const char* section, const char* key)
@@ -206,7 +195,7 @@ bool LogWriteNumber(const char* section, const char* key, int number)
 {
     // What a count of files or shortcuts that goes down leaves unread is
     // kept in [Earlier].
-    const char* prefix = !lstrcmpiA(section, LOG_FILES) ? LOG_FILE
+    const char* prefix = !lstrcmpiA(section, LOG_FILES)   ? LOG_FILE
                          : !lstrcmpiA(section, LOG_LINKS) ? LOG_LINK
                                                           : 0;
     if (s_earlier && prefix && !lstrcmpiA(key, LOG_COUNT)) {
@@ -227,8 +216,7 @@ bool LogWriteNumbered(const char* section, const char* prefix, int number, const
     // another number.
     char key[32];
     NumberedKey(key, prefix, number);
-    const bool files = s_earlier && lstrcmpiA(section, LOG_EARLIER);
-    return Record(section, key, value, files ? LOG_FILE : 0, files && number <= ReadCount(section));
+    return Record(section, key, value, LOG_FILE, s_earlier && number <= ReadCount(section));
 }
 
 void LogForgetNumbered(const char* section, const char* prefix, int number)

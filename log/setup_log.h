@@ -20,8 +20,8 @@
 //               HKEY_CLASSES_ROOT\<Dir<i>> ("" meaning the root); read by
 //               number, every key comes before its parent
 //   [Earlier]   n, and for each i up to n one of File<i> (a file or
-//               shortcut), Dir<i> (a folder) or Key<i> (a key below
-//               HKEY_LOCAL_MACHINE, parent and name joined): what a run into
+//               shortcut), Dir<i> (a folder) or Key<i> (the name of an
+//               uninstall entry, a key below [RegUninst] Dir): what a run into
 //               a folder that already held a log found recorded there and
 //               did not record again under the same key, so that it is
 //               still undone. A first installation has no such section.

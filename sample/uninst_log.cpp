@@ -402,18 +402,17 @@ static void RemoveUninstallEntry()
 {
     char parent[VALUE_SIZE], subKey[VALUE_SIZE], path[2 * VALUE_SIZE + 2];
     ReadValue(LOG_REG_UNINST, LOG_DIR, parent);
-    ReadValue(LOG_REG_UNINST, LOG_SUB_KEY, subKey);
-    // Without a sub-key name the key would be the parent, the list of every
-    // program installed.
-    if (subKey[0]) {
+    // The entry, then those an earlier run into this folder made under
+    // other names (below the same parent). Without a name the key would be
+    // the parent, the list of every program installed.
+    int count = ReadCount(LOG_EARLIER);
+    for (int i = 0; i <= count; ++i) {
+        if (!(i ? ReadNumbered(LOG_EARLIER, LOG_KEY, i, subKey) : ReadValue(LOG_REG_UNINST, LOG_SUB_KEY, subKey)) ||
+            !subKey[0])
+            continue;
         if (parent[0]) wsprintfA(path, "%s\\%s", parent, subKey);
         else lstrcpyA(path, subKey);
-        RemoveUninstallKey(path, LOG_REG_UNINST);
-    }
-    // The entries an earlier run into this folder made under other names.
-    int count = ReadCount(LOG_EARLIER);
-    for (int i = 1; i <= count; ++i) {
-        if (ReadNumbered(LOG_EARLIER, LOG_KEY, i, path)) RemoveUninstallKey(path, NULL);
+        RemoveUninstallKey(path, i ? NULL : LOG_REG_UNINST);
     }
 }
 

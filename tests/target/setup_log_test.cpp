@@ -161,13 +161,13 @@ TEST_F(SetupLogTest, AnEarlierRunsRecordStaysRecorded)
     LogForgetNumbered("Files", "File", 1);     // given up, may still be the earlier one's
     LogWriteNumber("Links", "n", 1);          // l2 goes
     LogWrite("Links", "Dir", "G2");           // G1 goes
-    LogWrite("RegUninst", "SubKey", "New");   // U\Old goes
+    LogWrite("RegUninst", "SubKey", "New");   // the entry Old goes
     LogWriteNumbered("Links", "Link", 2, "l2"); // and comes back
     LogWriteNumber("Links", "n", 2);
     std::vector<std::string> lines = ReadLogLines(path);
     std::vector<std::string> earlier(std::find(lines.begin(), lines.end(), "[Earlier]"), lines.end());
     EXPECT_EQ(earlier, (std::vector<std::string>{"[Earlier]", "File1=c", "n=5", "File2=b", "Dir4=G1",
-                                                 "Key5=U\\Old"}));
+                                                 "Key5=Old"}));
     EXPECT_NE(std::find(lines.begin(), lines.end(), "File1=A"), lines.end());
 
     // A count that goes down and comes back with the same items, as a run
