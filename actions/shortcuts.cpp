@@ -64,16 +64,26 @@ static bool SaveShortcut(const char* linkPath, const char* targetPath)
     return true;
 }
 
+const char* GroupLink(int number, const char** target)
+{
+    const char* name = g_setup.groupLinks;
+    for (;;) {
+        *target = name;
+        name += strlen(name) + 1;
+        if (!--number)
+            return name;
+        name += strlen(name) + 1;
+    }
+}
+
 const char* LongestGroupLink(bool names)
 {
-    uint32_t size, count, offset = 4;
-    const unsigned char* list = LockDataResource(IDR_GROUP_LINKS, &size);
-    const char* link[2];
     const char* longest = "";
-    if (ReadLinkCount(list, size, &count))
-        for (uint32_t i = 0; i < count && NextGroupLink(list, size, &offset, &link[0], &link[1]);
-             ++i)
-            longest = LongerOf(longest, link[names]);
+    for (int i = 1; i <= g_setup.groupLinkCount; ++i) {
+        const char* target;
+        const char* name = GroupLink(i, &target);
+        longest = LongerOf(longest, names ? name : target);
+    }
     return longest;
 }
 
@@ -90,31 +100,21 @@ static uint32_t FileSizeOf(const char* path)
 // Records the group as it is to be made, before any of it is: its
 // shortcuts (none without a folder), its folder, and a size that
 // CreateGroupShortcuts puts in once they are made. With no folder, it takes
-// back what an earlier call recorded. Returns how many shortcuts the group
-// has, and in *logged whether everything is in the log.
-static uint32_t LogGroup(const char* folder, bool* logged)
+// back what an earlier call recorded. True when everything is in the log.
+static bool LogGroup(const char* folder)
 {
-    uint32_t size, count = 0, offset = 4, i = 0;
-    const unsigned char* list = LockDataResource(IDR_GROUP_LINKS, &size);
-    ReadLinkCount(list, size, &count);
-    *logged = LogWriteNumber(LOG_LINKS, LOG_COUNT, folder[0] ? (int)count : 0);
-    const char* target;
-    const char* name;
-    while (i < count && NextGroupLink(list, size, &offset, &target, &name)) {
+    const int count = folder[0] ? g_setup.groupLinkCount : 0;
+    bool logged = LogWriteNumber(LOG_LINKS, LOG_COUNT, count);
+    for (int i = 1; i <= g_setup.groupLinkCount; ++i) {
         char link[LONG_PATH_SIZE];
-        JoinText(link, LONG_PATH_SIZE, folder, "\\", name, ".lnk");
-        ++i;
-        if (folder[0])
-            *logged = LogWriteNumbered(LOG_LINKS, LOG_LINK, (int)i, link) && *logged;
+        const char* target;
+        JoinText(link, LONG_PATH_SIZE, folder, "\\", GroupLink(i, &target), ".lnk");
+        if (count)
+            logged = LogWriteNumbered(LOG_LINKS, LOG_LINK, i, link) && logged;
         else
-            LogForgetNumbered(LOG_LINKS, LOG_LINK, (int)i);
+            LogForgetNumbered(LOG_LINKS, LOG_LINK, i);
     }
-    // A damaged list holds fewer pairs than it says; n, rewritten where it
-    // stands, counts those it holds.
-    if (i < count && folder[0])
-        *logged = LogWriteNumber(LOG_LINKS, LOG_COUNT, (int)i) && *logged;
-    *logged = LogWrite(LOG_LINKS, LOG_DIR, folder) && LogWriteNumber(LOG_LINKS, LOG_SIZE, 0) && *logged;
-    return i;
+    return LogWrite(LOG_LINKS, LOG_DIR, folder) && LogWriteNumber(LOG_LINKS, LOG_SIZE, 0) && logged;
 }
 
 void CreateGroupFolder()
@@ -126,11 +126,9 @@ void CreateGroupFolder()
     // is made from an undefined path.
     if (SpecialFolderPath(CSIDL_PROGRAMS, programs))
         JoinText(folder, LONG_PATH_SIZE, programs, "\\", g_setup.groupName);
-    bool logged = false;
-    if (folder[0])
-        LogGroup(folder, &logged);
     // An existing folder of that name is the group; anything else in its
     // place is reported.
+    bool logged = folder[0] && LogGroup(folder);
     while (logged) {
         if ((int)strlen(folder) < PATH_SIZE && (CreateDirectoryA(folder, 0) || IsFolder(folder))) {
             CopyString(g_setup.groupFolder, folder);
@@ -140,21 +138,18 @@ void CreateGroupFolder()
             break;
     }
     // No group, and so none of its shortcuts.
-    g_setup.missingCount += (int)LogGroup("", &logged) + 1;
+    LogGroup("");
+    g_setup.missingCount += g_setup.groupLinkCount + 1;
 }
 
 void CreateGroupShortcuts()
 {
-    uint32_t size = 0, count = 0, offset = 4;
-    const unsigned char* list = LockDataResource(IDR_GROUP_LINKS, &size);
     // None at all when there is no group folder to put them in.
-    if (!g_setup.groupFolder[0] || !ReadLinkCount(list, size, &count))
-        count = 0;
-    const char* target;
-    const char* name;
-    uint32_t i = 0, total = 0;
-    while (i < count && NextGroupLink(list, size, &offset, &target, &name)) {
-        ++i;
+    const int count = g_setup.groupFolder[0] ? g_setup.groupLinkCount : 0;
+    uint32_t total = 0;
+    for (int i = 1; i <= count; ++i) {
+        const char* target;
+        const char* name = GroupLink(i, &target);
         char targetPath[PATH_SIZE];
         char linkPath[LONG_PATH_SIZE];
         JoinPath(targetPath, g_setup.installFolder, target);
@@ -166,10 +161,10 @@ void CreateGroupShortcuts()
             total += FileSizeOf(linkPath);
             continue;
         }
-        LogForgetNumbered(LOG_LINKS, LOG_LINK, (int)i);
+        LogForgetNumbered(LOG_LINKS, LOG_LINK, i);
         ++g_setup.missingCount;
     }
-    g_setup.linkCount = (int)i;
+    g_setup.linkCount = count;
     LogWriteNumber(LOG_LINKS, LOG_SIZE, (int)total);
 }
 

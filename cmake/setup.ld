@@ -31,8 +31,10 @@ SECTIONS
     KEEP (SORT(*)(.idata$3))
     /* The end of the import descriptors. */
     LONG (0); LONG (0); LONG (0); LONG (0); LONG (0);
+    /* No import lookup tables: a descriptor without one has the loader
+       read the names through the import address table itself, which holds
+       the same entries until it is filled in. */
     ".idata$4" = ABSOLUTE(.) - __image_base__;
-    KEEP (SORT(*)(.idata$4))
     __IAT_start__ = .;
     ".idata$5" = ABSOLUTE(.) - __image_base__;
     KEEP (SORT(*)(.idata$5))
@@ -83,6 +85,7 @@ SECTIONS
   /DISCARD/ :
   {
     *(.idata$7)
+    *(.idata$4)
     *(.eh_frame*)
     *(.debug$S)
     *(.debug$T)

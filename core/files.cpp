@@ -32,8 +32,8 @@ void KeepFromRestartDeletion(const char* path)
     DWORD type, size = SCRATCH_SIZE - 8;
     memcpy(name, L"\\??\\", 8);
     if (!MultiByteToWideChar(CP_ACP, 0, path, -1, name + 4, PATH_SIZE) ||
-        RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
-                        0, 0, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, 0, &key, 0))
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
+                      KEY_QUERY_VALUE | KEY_SET_VALUE, &key))
         return;
     // Pairs of strings, a source and a target; an empty target deletes the
     // source. The pairs kept move down over those dropped. The buffer's

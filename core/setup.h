@@ -54,6 +54,10 @@ struct SetupState {
     uint32_t progress;
     int linkCount;
     const char* agreementText;
+    // The group's shortcuts: the pairs of the package's list (target, then
+    // name) as far as they are whole, and how many.
+    const char* groupLinks;
+    int groupLinkCount;
     // Items of the installation given up (a file, a shortcut, the group,
     // a registry entry): the finish page and the exit code tell them.
     int missingCount;
@@ -183,6 +187,9 @@ void AdvanceProgress(HWND page, uint32_t size);
 
 // actions/shortcuts.cpp
 bool SpecialFolderPath(int folderId, char* buffer);
+// The group's shortcut of that number (1 to groupLinkCount): its name, and
+// its target in *target.
+const char* GroupLink(int number, const char** target);
 // The longest target (names false) or name (names true) of the group's
 // shortcuts; "" when there are none.
 const char* LongestGroupLink(bool names);

@@ -64,8 +64,17 @@ void LoadSetupStrings()
         CopyString(copies[i], strings[i]);
     g_setup.uninstallerName = strings[5];
 
+    // The group's shortcuts: as many pairs as the list says and holds.
+    data = LockDataResource(IDR_GROUP_LINKS, &size);
+    uint32_t offset = 4, count = 0, found = 0, total;
+    const char* link[2];
+    ReadLinkCount(data, size, &count);
+    while (found < count && NextGroupLink(data, size, &offset, &link[0], &link[1]))
+        ++found;
+    g_setup.groupLinkCount = (int)found;
+    g_setup.groupLinks = (const char*)data + 4;
+
     data = LockDataResource(IDR_PAYLOAD, &size);
-    uint32_t total = 0, count = 0;
     if (ReadArchiveHeader(data, size, &total, &count))
         g_setup.payloadTotal = total;
 

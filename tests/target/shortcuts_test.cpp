@@ -76,6 +76,7 @@ protected:
         package = LoadPackage();
         ASSERT_TRUE(package) << "cannot load " SETUP_EXE " as a data file";
         g_setup.instance = package;
+        LoadSetupStrings();
         folder = MakeScratchFolder("links");
         WriteWholeFile(folder + "\\murmlist.exe", "program");
         WriteWholeFile(folder + "\\uninst.exe", "uninstaller");
