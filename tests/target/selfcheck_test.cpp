@@ -41,7 +41,9 @@ BOOL CALLBACK FindCheckWindow(HWND window, LPARAM data)
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
     wchar_t text[256] = L"";
-    GetWindowTextW(window, text, 256);
+    // The text the system keeps: GetWindowText would send the window's
+    // thread, busy in the check (or waiting for this one), a message.
+    InternalGetWindowText(window, text, 256);
     if (process == GetCurrentProcessId() && IsWindowVisible(window) &&
         std::wstring(text).compare(0, wcslen(CHECKING), CHECKING) == 0) {
         Seen* seen = (Seen*)data;
