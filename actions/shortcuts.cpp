@@ -18,11 +18,9 @@ static const GUID PersistFileInterface =
 bool SpecialFolderPath(int folderId, char* buffer)
 {
     buffer[0] = 0;
-    if (!SHGetSpecialFolderPathA(0, buffer, folderId, FALSE) || !buffer[0]) {
+    if (!SHGetSpecialFolderPathA(0, buffer, folderId, FALSE))
         buffer[0] = 0;
-        return false;
-    }
-    return true;
+    return buffer[0] != 0;
 }
 
 bool CreateShortcut(const char* linkPath, const char* targetPath)
@@ -104,7 +102,7 @@ static uint32_t FileSizeOf(const char* path)
 static bool LogGroup(const char* folder)
 {
     const int count = folder[0] ? g_setup.groupLinkCount : 0;
-    bool logged = LogWriteNumber(LOG_LINKS, LOG_COUNT, count);
+    bool logged = LogWriteCount(LOG_LINKS, LOG_LINK, count);
     for (int i = 1; i <= g_setup.groupLinkCount; ++i) {
         char link[LONG_PATH_SIZE];
         const char* target;
@@ -177,22 +175,22 @@ void AddExtraShortcut(int folderId, const char* name, const char* target)
     // A special folder the shell cannot name is reported by the shortcut's
     // own name: no shortcut is made from an undefined path.
     bool named;
-    while (!(named = SpecialFolderPath(folderId, folder))) {
-        JoinText(linkPath, LONG_PATH_SIZE, name, ".lnk");
-        if (!AskRetry(GetActiveWindow(), TEXT_CANNOT_MAKE_LINK, linkPath))
+    for (;;) {
+        named = SpecialFolderPath(folderId, folder);
+        JoinText(linkPath, LONG_PATH_SIZE, folder, named ? "\\" : "", name, ".lnk");
+        if (named || !AskRetry(GetActiveWindow(), TEXT_CANNOT_MAKE_LINK, linkPath))
             break;
     }
     // Logged first, n with it, and taken out again when given up.
     int number = g_setup.linkCount + 1;
-    if (named && JoinText(linkPath, LONG_PATH_SIZE, folder, "\\", name, ".lnk") &&
-        LogWriteNumbered(LOG_LINKS, LOG_LINK, number, linkPath) &&
-        LogWriteNumber(LOG_LINKS, LOG_COUNT, number) && SaveShortcut(linkPath, targetPath)) {
+    if (named && linkPath[0] && LogWriteNumbered(LOG_LINKS, LOG_LINK, number, linkPath) &&
+        LogWriteCount(LOG_LINKS, LOG_LINK, number) && SaveShortcut(linkPath, targetPath)) {
         g_setup.linkCount = number;
         return;
     }
     if (named) {
         LogForgetNumbered(LOG_LINKS, LOG_LINK, number);
-        LogWriteNumber(LOG_LINKS, LOG_COUNT, g_setup.linkCount);
+        LogWriteCount(LOG_LINKS, LOG_LINK, g_setup.linkCount);
     }
     ++g_setup.missingCount;
 }

@@ -41,21 +41,19 @@ void KeepFromRestartDeletion(const char* path)
     WCHAR* list = (WCHAR*)g_scratch;
     if (!RegQueryValueExW(key, PENDING, 0, &type, (BYTE*)list, &size) && type == REG_MULTI_SZ) {
         memset((BYTE*)list + size, 0, 8);
-        WCHAR* kept = list;
+        WCHAR *from = list, *kept = list;
         bool dropped = false;
-        for (WCHAR* pair = list; *pair;) {
-            WCHAR* next = pair;
-            while (*next++)
+        while (*from) {
+            WCHAR* pair = kept;
+            while ((*kept++ = *from++))
                 ;
-            const bool deletion = !*next;
-            while (*next++)
+            const bool deletion = !*from;
+            while ((*kept++ = *from++))
                 ;
-            if (deletion && !lstrcmpiW(pair, name))
+            if (deletion && !lstrcmpiW(pair, name)) {
+                kept = pair;
                 dropped = true;
-            else
-                while (pair < next)
-                    *kept++ = *pair++;
-            pair = next;
+            }
         }
         *kept++ = 0;
         if (dropped)

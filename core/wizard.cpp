@@ -3,6 +3,7 @@
 #include "texts.h"
 
 #include <commctrl.h>
+#include <stddef.h>
 
 // A function looked up at run time has the type of the system's own
 // declaration of it, calling convention and parameters included, never a
@@ -57,11 +58,12 @@ void LoadSetupStrings()
     const unsigned char* data = LockDataResource(IDR_SETUP_STRINGS, &size);
     const char* strings[SETUP_STRING_COUNT];
     ReadSetupStrings(data, size, strings);
-    static char* const copies[5] = {g_setup.startupTarget, g_setup.startupName,
-                                    g_setup.desktopTarget, g_setup.desktopName,
-                                    g_setup.runTarget};
-    for (int i = 0; i < 5; ++i)
-        CopyString(copies[i], strings[i]);
+    // The five copied strings' buffers follow each other in the record.
+    static_assert(offsetof(SetupState, runTarget) - offsetof(SetupState, startupTarget) ==
+                      4 * PATH_SIZE, "the setup strings' buffers are consecutive");
+    char* copy = (char*)&g_setup + offsetof(SetupState, startupTarget);
+    for (int i = 0; i < 5; ++i, copy += PATH_SIZE)
+        CopyString(copy, strings[i]);
     g_setup.uninstallerName = strings[5];
 
     // The group's shortcuts: as many pairs as the list says and holds.

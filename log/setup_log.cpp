@@ -193,20 +193,19 @@ void LogForget(const char* section, const char* key)
 
 bool LogWriteNumber(const char* section, const char* key, int number)
 {
-    // What a count of files or shortcuts that goes down leaves unread is
-    // kept in [Earlier].
-    const char* prefix = !lstrcmpiA(section, LOG_FILES)   ? LOG_FILE
-                         : !lstrcmpiA(section, LOG_LINKS) ? LOG_LINK
-                                                          : 0;
-    if (s_earlier && prefix && !lstrcmpiA(key, LOG_COUNT)) {
-        char item[LONG_PATH_SIZE];
-        for (int i = ReadCount(section); i > number; --i)
-            if (LogReadNumbered(section, prefix, i, item))
-                KeepEarlier(LOG_FILE, item);
-    }
     char text[16];
     wsprintfA(text, "%i", number);
     return LogWrite(section, key, text);
+}
+
+bool LogWriteCount(const char* section, const char* prefix, int count)
+{
+    // What a count that goes down leaves unread is kept in [Earlier].
+    char item[LONG_PATH_SIZE];
+    for (int i = s_earlier ? ReadCount(section) : 0; i > count; --i)
+        if (LogReadNumbered(section, prefix, i, item))
+            KeepEarlier(LOG_FILE, item);
+    return LogWriteNumber(section, LOG_COUNT, count);
 }
 
 bool LogWriteNumbered(const char* section, const char* prefix, int number, const char* value)

@@ -26,12 +26,12 @@ protected:
 TEST_F(SetupLogTest, KeysKeepThePlaceOfTheirFirstWrite)
 {
     LogWrite("Files", "Dir", "C:\\Program Files\\Murmelist");
-    LogWriteNumber("Files", "n", 6);
+    LogWriteCount("Files", "File", 6);
     LogWrite("Links", "Link1", "C:\\a.lnk");
     LogWrite("Files", "File1", "C:\\Program Files\\Murmelist\\a.exe");
-    LogWriteNumber("Links", "n", 1);
+    LogWriteCount("Links", "Link", 1);
     LogWrite("Links", "Link2", "C:\\b.lnk");
-    LogWriteNumber("Links", "n", 2);  // rewritten where it stands
+    LogWriteCount("Links", "Link", 2);  // rewritten where it stands
     LogWriteNumber("Files", "size", -67984);
     std::vector<std::string> expected = {
         "[Files]",
@@ -69,7 +69,7 @@ TEST_F(SetupLogTest, OldLogIsUpdatedInPlace)
                    "n=9\r\n\r\n[Other]\r\nkeep=1\r\n");
     LogWrite("Common", "ProgramName", "Murmelist");
     LogWrite("Files", "Dir", "C:\\New");
-    LogWriteNumber("Files", "n", 2);
+    LogWriteCount("Files", "File", 2);
     LogWrite("Files", "File1", "C:\\New\\a.txt");
     LogWrite("Links", "n", "0");
     std::vector<std::string> expected = {
@@ -155,15 +155,15 @@ TEST_F(SetupLogTest, AnEarlierRunsRecordStaysRecorded)
              (const char* const[]){"RegUninst", "Dir", "U"}, (const char* const[]){"RegUninst", "SubKey", "Old"}})
         WritePrivateProfileStringA(line[0], line[1], line[2], path.c_str());
     NameLog();
-    LogWriteNumber("Files", "n", 2);         // c goes
+    LogWriteCount("Files", "File", 2);         // c goes
     LogWriteNumbered("Files", "File", 1, "A"); // the same file, spelt otherwise
     LogWriteNumbered("Files", "File", 2, "d"); // b goes
     LogForgetNumbered("Files", "File", 1);     // given up, may still be the earlier one's
-    LogWriteNumber("Links", "n", 1);          // l2 goes
+    LogWriteCount("Links", "Link", 1);          // l2 goes
     LogWrite("Links", "Dir", "G2");           // G1 goes
     LogWrite("RegUninst", "SubKey", "New");   // the entry Old goes
     LogWriteNumbered("Links", "Link", 2, "l2"); // and comes back
-    LogWriteNumber("Links", "n", 2);
+    LogWriteCount("Links", "Link", 2);
     std::vector<std::string> lines = ReadLogLines(path);
     std::vector<std::string> earlier(std::find(lines.begin(), lines.end(), "[Earlier]"), lines.end());
     EXPECT_EQ(earlier, (std::vector<std::string>{"[Earlier]", "File1=c", "n=5", "File2=b", "Dir4=G1",
@@ -176,9 +176,9 @@ TEST_F(SetupLogTest, AnEarlierRunsRecordStaysRecorded)
     WritePrivateProfileStringA("Links", "n", "3", path.c_str());
     WritePrivateProfileStringA("Links", "Link3", "l3", path.c_str());
     NameLog();
-    LogWriteNumber("Links", "n", 2);
+    LogWriteCount("Links", "Link", 2);
     LogWriteNumbered("Links", "Link", 3, "L3");
-    LogWriteNumber("Links", "n", 3);
+    LogWriteCount("Links", "Link", 3);
     EXPECT_EQ(ReadLogLines(path), (std::vector<std::string>{"[Links]", "n=3", "Link3=L3"}));
 }
 
