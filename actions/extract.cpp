@@ -115,7 +115,7 @@ bool ExtractPayload(const unsigned char* archive, uint32_t size, HWND page)
     uint32_t total = 0, count = 0;
     if (!ReadArchiveHeader(archive, size, &total, &count))
         count = 0;
-    LogWriteCount(LOG_FILES, LOG_FILE, (int)(count + (uint32_t)g_setup.extraFileCount));
+    LogWriteNumber(LOG_FILES, LOG_COUNT, (int)(count + (uint32_t)g_setup.extraFileCount));
     LogWriteNumber(LOG_FILES, LOG_SIZE, (int)g_setup.payloadTotal);
 
     uint32_t offset = ARCHIVE_HEADER_SIZE, i = 0;
@@ -126,7 +126,7 @@ bool ExtractPayload(const unsigned char* archive, uint32_t size, HWND page)
     // uninstaller's walk over it) past the entries really there: n,
     // rewritten where it stands, counts those.
     if (i < count)
-        LogWriteCount(LOG_FILES, LOG_FILE, (int)(i + (uint32_t)g_setup.extraFileCount));
+        LogWriteNumber(LOG_FILES, LOG_COUNT, (int)(i + (uint32_t)g_setup.extraFileCount));
 
     char path[PATH_SIZE];
     if (JoinPath(path, g_setup.installFolder, EXTRA_LOGGED_FILE))

@@ -102,7 +102,7 @@ static uint32_t FileSizeOf(const char* path)
 static bool LogGroup(const char* folder)
 {
     const int count = folder[0] ? g_setup.groupLinkCount : 0;
-    bool logged = LogWriteCount(LOG_LINKS, LOG_LINK, count);
+    bool logged = LogWriteNumber(LOG_LINKS, LOG_COUNT, count);
     for (int i = 1; i <= g_setup.groupLinkCount; ++i) {
         char link[LONG_PATH_SIZE];
         const char* target;
@@ -184,13 +184,13 @@ void AddExtraShortcut(int folderId, const char* name, const char* target)
     // Logged first, n with it, and taken out again when given up.
     int number = g_setup.linkCount + 1;
     if (named && linkPath[0] && LogWriteNumbered(LOG_LINKS, LOG_LINK, number, linkPath) &&
-        LogWriteCount(LOG_LINKS, LOG_LINK, number) && SaveShortcut(linkPath, targetPath)) {
+        LogWriteNumber(LOG_LINKS, LOG_COUNT, number) && SaveShortcut(linkPath, targetPath)) {
         g_setup.linkCount = number;
         return;
     }
     if (named) {
         LogForgetNumbered(LOG_LINKS, LOG_LINK, number);
-        LogWriteCount(LOG_LINKS, LOG_LINK, g_setup.linkCount);
+        LogWriteNumber(LOG_LINKS, LOG_COUNT, g_setup.linkCount);
     }
     ++g_setup.missingCount;
 }

@@ -155,8 +155,6 @@ void NameLog();
 void DiscardLog();
 bool LogWrite(const char* section, const char* key, const char* value);
 bool LogWriteNumber(const char* section, const char* key, int number);
-// n of a section whose items are numbered prefix1, prefix2 ...
-bool LogWriteCount(const char* section, const char* prefix, int count);
 // key = prefix and number, as in File3 or Link2.
 bool LogWriteNumbered(const char* section, const char* prefix, int number, const char* value);
 // Writes the key, value pairs of a list that ends with a null key.

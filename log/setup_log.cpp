@@ -14,12 +14,12 @@
 //
 // A folder may hold the log of an earlier run: a setup run again, or a later
 // package of the product. What that log records must stay recorded, or its
-// uninstaller could no longer undo it. So, in such a folder, a value that a
-// key recording an item gives up (replaced by another, or beyond a count
-// that goes down) goes into [Earlier] first; one that this run records again
-// under its own key leaves [Earlier] once it is there; and nothing is taken
-// out. A run of the same package then leaves the log as the profile
-// functions would update it in place, with no [Earlier] in it.
+// uninstaller could no longer undo it. So, in such a folder, a key that
+// records an item and is written with another value first puts the item it
+// recorded into [Earlier], and nothing is taken out; a numbered key past a
+// count that went down stays where it is, and the uninstaller reads it
+// still. A run of the same package writes every such key with the value it
+// had, and so leaves the log as the profile functions update it in place.
 #include "core/setup.h"
 #include "core/texts.h"
 #include "log/setup_log.h"
@@ -113,65 +113,26 @@ static int ReadCount(const char* section)
     return (int)GetPrivateProfileIntA(section, LOG_COUNT, 0, g_setup.logPath);
 }
 
-// The key of the entry of [Earlier] that records item, or null; *entries
-// gets how many items the section records. Read from the section's text
-// as the profile functions return it: key=value strings, each ended by a
-// NUL, and one NUL more.
-static const char* FindEarlier(const char* item, int* entries)
-{
-    char* entry = (char*)g_scratch;
-    const char* found = 0;
-    *entries = 0;
-    GetPrivateProfileSectionA(LOG_EARLIER, entry, SCRATCH_SIZE, g_setup.logPath);
-    while (*entry) {
-        char* next = entry + strlen(entry) + 1;
-        char* value = entry;
-        while (*value && *value != '=')
-            ++value;
-        if (*value) {
-            *value++ = 0;
-            if (lstrcmpiA(entry, LOG_COUNT)) {
-                ++*entries;
-                if (!lstrcmpiA(value, item))
-                    found = entry;
-            }
-        }
-        entry = next;
-    }
-    return found;
-}
-
 // Records an item of that kind (File, Dir or Key) in [Earlier], before the
 // key that records it lets it go.
 static void KeepEarlier(const char* kind, const char* item)
 {
-    int entries, number = ReadCount(LOG_EARLIER) + 1;
     char key[32];
+    int number = ReadCount(LOG_EARLIER) + 1;
     NumberedKey(key, kind, number);
-    if (!FindEarlier(item, &entries) && UpdateLog(LOG_EARLIER, key, item))
+    if (UpdateLog(LOG_EARLIER, key, item))
         LogWriteNumber(LOG_EARLIER, LOG_COUNT, number);
 }
 
 // key = value, for a key that records an item of that kind (null for
 // none). Where an earlier run's log was found, the item the key recorded
-// goes into [Earlier] first when the value names another (unless it is in
-// there already: keepOld false), and an item recorded again under its own
-// key leaves [Earlier], with the section once nothing else is in it.
-static bool Record(const char* section, const char* key, const char* value, const char* kind,
-                   bool keepOld)
+// goes into [Earlier] first when the value names another.
+static bool Record(const char* section, const char* key, const char* value, const char* kind)
 {
     char old[LONG_PATH_SIZE];
-    int entries;
-    if (!s_earlier)
-        kind = 0;
-    if (kind && keepOld && ReadValue(section, key, old) && lstrcmpiA(old, value))
+    if (s_earlier && kind && ReadValue(section, key, old) && lstrcmpiA(old, value))
         KeepEarlier(kind, old);
-    if (!UpdateLog(section, key, value))
-        return false;
-    const char* earlier = kind && value[0] ? FindEarlier(value, &entries) : 0;
-    if (earlier)
-        UpdateLog(LOG_EARLIER, entries > 1 ? earlier : 0, 0);
-    return true;
+    return UpdateLog(section, key, value);
 }
 
 bool LogWrite(const char* section, const char* key, const char* value)
@@ -181,7 +142,7 @@ bool LogWrite(const char* section, const char* key, const char* value)
     const char* kind = !lstrcmpiA(key, LOG_SUB_KEY)                                  ? LOG_KEY
                        : !lstrcmpiA(key, LOG_DIR) && !lstrcmpiA(section, LOG_LINKS) ? LOG_DIR
                                                                                     : 0;
-    return Record(section, key, value ? value : "", kind, true);
+    return Record(section, key, value ? value : "", kind);
 }
 
 void LogForget(const char* section, const char* key)
@@ -198,24 +159,12 @@ bool LogWriteNumber(const char* section, const char* key, int number)
     return LogWrite(section, key, text);
 }
 
-bool LogWriteCount(const char* section, const char* prefix, int count)
-{
-    // What a count that goes down leaves unread is kept in [Earlier].
-    char item[LONG_PATH_SIZE];
-    for (int i = s_earlier ? ReadCount(section) : 0; i > count; --i)
-        if (LogReadNumbered(section, prefix, i, item))
-            KeepEarlier(LOG_FILE, item);
-    return LogWriteNumber(section, LOG_COUNT, count);
-}
-
 bool LogWriteNumbered(const char* section, const char* prefix, int number, const char* value)
 {
-    // File<i> and Link<i> record files. One past the count was kept in
-    // [Earlier] when the count went down, and may since be recorded under
-    // another number.
+    // File<i> and Link<i> record files.
     char key[32];
     NumberedKey(key, prefix, number);
-    return Record(section, key, value, LOG_FILE, s_earlier && number <= ReadCount(section));
+    return Record(section, key, value, LOG_FILE);
 }
 
 void LogForgetNumbered(const char* section, const char* prefix, int number)

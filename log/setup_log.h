@@ -19,12 +19,16 @@
 //   [RegClass]  n, Dir<i>, Sub<i>: the key Sub<i> below
 //               HKEY_CLASSES_ROOT\<Dir<i>> ("" meaning the root); read by
 //               number, every key comes before its parent
-//   [Earlier]   n, and for each i up to n one of File<i> (a file or
+//   [Earlier]   n, and for each i one of File<i> (a file or
 //               shortcut), Dir<i> (a folder) or Key<i> (the name of an
 //               uninstall entry, a key below [RegUninst] Dir): what a run into
 //               a folder that already held a log found recorded there and
 //               did not record again under the same key, so that it is
 //               still undone. A first installation has no such section.
+//
+// A numbered key past its section's n records its item all the same: an
+// earlier run into the same folder wrote it, and a later one lowered n
+// without taking it out. Readers take every numbered key there is.
 //
 // The setup records each item before it makes it, so the log may name
 // things a crash left unmade. While a change is written, its new text stands

@@ -346,12 +346,36 @@ static void RemoveFolder(const char* path)
     }
 }
 
+// The values of every key of section named prefix and a number, in the
+// log's order, each ended by a NUL, and an empty one after the last. Every
+// such key counts, also one past the section's n: a later setup into the
+// same folder lowers n and leaves what it no longer writes in place.
+static const char* NumberedValues(const char* section, const char* prefix)
+{
+    static char text[1 << 21];
+    static char values[1 << 21];
+    char* out = values;
+    int prefixLength = lstrlenA(prefix);
+    GetPrivateProfileSectionA(section, text, sizeof text, s_logPath);
+    for (char* entry = text; *entry; entry += lstrlenA(entry) + 1) {
+        char* value = entry + prefixLength;
+        if (CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, entry, prefixLength, prefix, prefixLength) !=
+                CSTR_EQUAL ||
+            *value < '0' || *value > '9')
+            continue;
+        while (*value >= '0' && *value <= '9') ++value;
+        if (*value != '=') continue;
+        lstrcpyA(out, value + 1);
+        out += lstrlenA(out) + 1;
+    }
+    *out = 0;
+    return values;
+}
+
 static void RemoveNumberedFiles(const char* section, const char* prefix)
 {
-    char path[VALUE_SIZE];
-    int count = ReadCount(section);
-    for (int i = 1; i <= count; ++i) {
-        if (!ReadNumbered(section, prefix, i, path) || IsRemovedLast(path)) continue;
+    for (const char* path = NumberedValues(section, prefix); *path; path += lstrlenA(path) + 1) {
+        if (IsRemovedLast(path)) continue;
         if (IsOthersShortcut(path)) AddItem(s_others, path, "");
         else RemoveFile(path, true);
     }
@@ -360,10 +384,8 @@ static void RemoveNumberedFiles(const char* section, const char* prefix)
 // The folders a section names by number (the earlier program groups).
 static void RemoveNumberedFolders(const char* section, const char* prefix)
 {
-    char path[VALUE_SIZE];
-    int count = ReadCount(section);
-    for (int i = 1; i <= count; ++i) {
-        if (ReadNumbered(section, prefix, i, path) && lstrlenA(path) < MAX_PATH) RemoveFolder(path);
+    for (const char* path = NumberedValues(section, prefix); *path; path += lstrlenA(path) + 1) {
+        if (lstrlenA(path) < MAX_PATH) RemoveFolder(path);
     }
 }
 
@@ -398,22 +420,27 @@ static void RemoveUninstallKey(const char* path, const char* valueSection)
     AddLeftover("HKEY_LOCAL_MACHINE\\", path);
 }
 
+// The uninstall entry of that name below parent; none without a name, which
+// would make it the parent, the list of every program installed.
+static void RemoveNamedEntry(const char* parent, const char* name, const char* valueSection)
+{
+    char path[2 * VALUE_SIZE + 2];
+    if (!name[0] || lstrlenA(parent) + lstrlenA(name) + 2 > (int)sizeof path) return;
+    if (parent[0]) wsprintfA(path, "%s\\%s", parent, name);
+    else lstrcpyA(path, name);
+    RemoveUninstallKey(path, valueSection);
+}
+
+// The entry, then those an earlier run into this folder made under other
+// names, below the same parent.
 static void RemoveUninstallEntry()
 {
-    char parent[VALUE_SIZE], subKey[VALUE_SIZE], path[2 * VALUE_SIZE + 2];
+    char parent[VALUE_SIZE], name[VALUE_SIZE];
     ReadValue(LOG_REG_UNINST, LOG_DIR, parent);
-    // The entry, then those an earlier run into this folder made under
-    // other names (below the same parent). Without a name the key would be
-    // the parent, the list of every program installed.
-    int count = ReadCount(LOG_EARLIER);
-    for (int i = 0; i <= count; ++i) {
-        if (!(i ? ReadNumbered(LOG_EARLIER, LOG_KEY, i, subKey) : ReadValue(LOG_REG_UNINST, LOG_SUB_KEY, subKey)) ||
-            !subKey[0])
-            continue;
-        if (parent[0]) wsprintfA(path, "%s\\%s", parent, subKey);
-        else lstrcpyA(path, subKey);
-        RemoveUninstallKey(path, i ? NULL : LOG_REG_UNINST);
-    }
+    ReadValue(LOG_REG_UNINST, LOG_SUB_KEY, name);
+    RemoveNamedEntry(parent, name, LOG_REG_UNINST);
+    for (const char* earlier = NumberedValues(LOG_EARLIER, LOG_KEY); *earlier; earlier += lstrlenA(earlier) + 1)
+        RemoveNamedEntry(parent, earlier, NULL);
 }
 
 // True when the file type's open command starts a program outside this
