@@ -354,6 +354,15 @@ int wmain(int argc, wchar_t** argv)
     std::printf("  setup.exe %llu bytes = overhead + payload archive %u (files %u) + agreement %u\n",
                 (unsigned long long)facts.fileSize, facts.archiveSize, facts.payloadTotal,
                 facts.agreementSize);
+    // The overhead by part of the file: each section's bytes in the file
+    // (its padding included), the resources less what they carry.
+    std::printf("  overhead by part of the file:\n    %-46s %6u\n", "headers", facts.headerSize);
+    for (const auto& s : facts.sections) {
+        bool resources = s.first == ".rsrc";
+        std::printf("    %-46s %6u\n",
+                    (resources ? s.first + " beyond the payload and the agreement" : s.first).c_str(),
+                    resources ? s.second - facts.archiveSize - facts.agreementSize : s.second);
+    }
     std::printf("  bytes of the file by part: headers %u,", facts.headerSize);
     for (const auto& s : facts.sections)
         std::printf(" %s %u", s.first.c_str(), s.second);
