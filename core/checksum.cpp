@@ -39,53 +39,80 @@ uint64_t SumWords(const unsigned char* data, uint32_t count)
 #endif
 }
 
-void BeginImageChecksum(ImageChecksum* checksum, uint32_t field)
+// Adds value to a sum kept with end-around carry: a carry out of the top
+// comes back in at the bottom. 65536 is 1 modulo 0xFFFF, and so is 2^32:
+// the sum stays the same modulo 0xFFFF as the plain one, and stays 0 only
+// while all that went in was 0, as the folded sum does. So it is never
+// wider than 32 bits and never folded before the end.
+static uint32_t AddWithCarry(uint32_t sum, uint32_t value)
 {
-    checksum->sum = 0;
-    checksum->fieldSum = 0;
-    checksum->length = 0;
-    checksum->field = field;
+    sum += value;
+    return sum + (sum < value);
 }
 
-// The weight of a byte at file position position in a sum folded modulo
-// 0xFFFF: the low or the high half of its 16-bit word. A 32-bit word added
-// as one number adds its high half 65536 times, which is the same as once
-// in such a sum; and the folded sum is 0 only for a file of zeros either
-// way. So whole words go in at a time, from even positions.
+// The weight of a byte at file position position in such a sum: the low
+// or the high half of its 16-bit word. A 32-bit word added as one number
+// adds its high half 65536 times, which is the same as once; so whole
+// words go in at a time, from even positions.
 static uint32_t Weighted(unsigned char byte, uint32_t position)
 {
     return (uint32_t)byte << (8 * (position & 1));
 }
 
+uint32_t AddChecksumBytes(uint32_t sum, const unsigned char* data, uint32_t size,
+                          uint32_t position)
+{
+    // Single bytes up to an even position and behind the last whole word.
+    for (uint32_t i = 0; i < size;) {
+        const uint32_t words = (position + i) & 1 ? 0 : (size - i) & ~3u;
+        if (words) {
+            const uint64_t wide = SumWords(data + i, words);
+            sum = AddWithCarry(AddWithCarry(sum, (uint32_t)wide), (uint32_t)(wide >> 32));
+            i += words;
+        } else {
+            sum = AddWithCarry(sum, Weighted(data[i], position + i));
+            ++i;
+        }
+    }
+    return sum;
+}
+
+uint32_t FinishChecksum(uint32_t sum, uint32_t length)
+{
+    while (sum >> 16)
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    return sum + length;
+}
+
+void BeginImageChecksum(ImageChecksum* checksum, uint32_t field)
+{
+    checksum->sum = 0;
+    checksum->length = 0;
+    checksum->field = field;
+}
+
+// The place of file offset at in the piece of size bytes from start: 0
+// when it lies before the piece, size when behind it.
+static uint32_t PlaceInPiece(int64_t at, uint32_t start, uint32_t size)
+{
+    at -= start;
+    return at < 0 ? 0 : at > size ? size : (uint32_t)at;
+}
+
 void AddImageChecksum(ImageChecksum* checksum, const unsigned char* data, uint32_t size)
 {
     const uint32_t start = checksum->length;
-    // The CheckSum field goes in with the rest and is taken out at the end,
-    // by its weight in the folded sum. Each of its bytes went in with at
-    // least that weight, so the sum cannot fall below zero.
-    for (uint32_t k = 0; k < 4; ++k) {
-        const uint32_t at = checksum->field + k;
-        if (at >= start && at - start < size)
-            checksum->fieldSum += Weighted(data[at - start], at);
-    }
-    uint64_t sum = checksum->sum;
-    uint32_t i = 0;
-    if (size > 0 && (start & 1))
-        sum += Weighted(data[i++], start);
-    const uint32_t words = (size - i) & ~3u;
-    sum += SumWords(data + i, words);
-    for (i += words; i < size; ++i)
-        sum += Weighted(data[i], start + i);
-    checksum->sum = sum;
+    // The piece's bytes in front of the CheckSum field and behind it.
+    const uint32_t cut = PlaceInPiece(checksum->field, start, size);
+    const uint32_t resume = PlaceInPiece((int64_t)checksum->field + 4, start, size);
+    const uint32_t sum = AddChecksumBytes(checksum->sum, data, cut, start);
+    checksum->sum = AddChecksumBytes(sum, data + resume, size - resume, start + resume);
     checksum->length = start + size;
 }
 
 uint32_t EndImageChecksum(const ImageChecksum* checksum)
 {
-    uint64_t sum = checksum->sum - checksum->fieldSum;
-    while (sum >> 16)
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    return (uint32_t)sum + checksum->length;
+    return FinishChecksum(checksum->sum, checksum->length);
 }
 
 bool ComputeImageChecksum(const unsigned char* data, uint32_t size, uint32_t* checksum)

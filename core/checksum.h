@@ -22,13 +22,22 @@ bool FindChecksumField(const unsigned char* data, uint32_t size, uint32_t* field
 // The standard image checksum: the 16-bit little-endian words of the whole
 // file added with end-around carry, the four bytes of the CheckSum field
 // counted as zero, an odd last byte as a word of its own, and the file's
-// length added to the folded sum. Taken over consecutive pieces of any
-// size, so that a large file can be read through small views.
+// length added to the folded sum.
+//
+// AddChecksumBytes takes the next size bytes, which lie at file position
+// position, into a running sum (0 to begin with); FinishChecksum gives the
+// checksum of a file of length bytes from the sum of all of them. The
+// CheckSum field is the caller's to leave out or zero.
+uint32_t AddChecksumBytes(uint32_t sum, const unsigned char* data, uint32_t size,
+                          uint32_t position);
+uint32_t FinishChecksum(uint32_t sum, uint32_t length);
+
+// The same over consecutive pieces of any size, the field left out
+// wherever it falls, so that a large file can be read through small views.
 struct ImageChecksum {
-    uint64_t sum;       // bytes added so far, not yet folded
-    uint32_t fieldSum;  // the CheckSum field's share of sum, taken out at the end
-    uint32_t length;    // bytes taken so far
-    uint32_t field;     // file offset of the CheckSum field
+    uint32_t sum;     // running sum of the bytes taken so far
+    uint32_t length;  // bytes taken so far
+    uint32_t field;   // file offset of the CheckSum field
 };
 
 void BeginImageChecksum(ImageChecksum* checksum, uint32_t field);

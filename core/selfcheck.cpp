@@ -63,18 +63,17 @@ bool VerifyImageFile(const wchar_t* path)
     const DWORD started = GetTickCount();
     const uint32_t length = GetFileSize(file, 0);
     HWND progress = 0;
-    // Not on the stack: its 64-bit sum would make the function align it.
-    static ImageChecksum checksum;
-    uint32_t stored = 0, field, done = 0;
+    uint32_t stored = 0, field, done = 0, sum = 0;
     DWORD got = 0;
-    // The headers lie in the first piece.
+    // The headers lie in the first piece. The CheckSum field is read there
+    // and zeroed, which is how the sum counts it.
     bool ok = ReadFile(file, g_scratch, PIECE_SIZE, &got, 0) && FindChecksumField(g_scratch, got, &field);
     if (ok) {
         stored = ReadUint32(g_scratch + field);
-        BeginImageChecksum(&checksum, field);
+        WriteUint32(g_scratch + field, 0);
     }
     while (ok && got > 0) {
-        AddImageChecksum(&checksum, g_scratch, got);
+        sum = AddChecksumBytes(sum, g_scratch, got, done);
         done += got;
         if (progress || GetTickCount() - started >= CHECK_WINDOW_AFTER_MS)
             progress = ShowCheckProgress(progress, done, length);
@@ -85,7 +84,7 @@ bool VerifyImageFile(const wchar_t* path)
     CloseHandle(file);
     // A sum of 0 means the build never set one: nothing vouches for the
     // file. A file that did not read to its end is not the file checked.
-    return ok && done == length && stored != 0 && EndImageChecksum(&checksum) == stored;
+    return ok && done == length && stored != 0 && FinishChecksum(sum, done) == stored;
 }
 
 bool VerifyOwnFile()
