@@ -101,34 +101,24 @@ uint32_t AddProgressShare(uint32_t progress, uint32_t size, uint32_t total)
 {
     if (total == 0)
         return progress;
-    // 100 * size / total in 32-bit arithmetic only (a 64-bit division costs
-    // the setup a library routine): the whole totals in size give 100 each,
-    // and the share of the rest is built bit by bit along 100 = 1100100 in
-    // binary, as a quotient and a remainder below total that never
-    // overflow.
-    const uint32_t rest = size % total;
-    uint32_t share = 0, remainder = 0;
-    for (uint32_t bit = 64; bit != 0; bit >>= 1) {
-        share *= 2;
-        if (remainder >= total - remainder) {
-            remainder -= total - remainder;
-            ++share;
-        } else {
-            remainder *= 2;
-        }
-        if (100 & bit) {
-            if (remainder >= total - rest) {
-                remainder -= total - rest;
-                ++share;
-            } else {
-                remainder += rest;
-            }
-        }
-    }
     // A damaged archive may hold an entry larger than its total; its share
-    // then exceeds 32 bits, and the sum saturates rather than wrap back.
-    uint64_t sum = (uint64_t)progress + (uint64_t)(size / total) * 100u + share;
-    return sum > 0xFFFFFFFFu ? 0xFFFFFFFFu : (uint32_t)sum;
+    // may then not fit in 32 bits, and the sum saturates rather than wrap
+    // back.
+    const uint64_t product = (uint64_t)size * 100u;
+    if ((uint32_t)(product >> 32) >= total)
+        return 0xFFFFFFFFu;
+    uint32_t share;
+#if defined(__i386__)
+    // The quotient fits in 32 bits, so the processor's own division of a
+    // 64-bit number by a 32-bit one gives it; C would call a library
+    // routine for the 64-bit division.
+    uint32_t remainder;
+    __asm__("divl %2" : "=a"(share), "=d"(remainder) : "rm"(total), "A"(product));
+#else
+    share = (uint32_t)(product / total);
+#endif
+    const uint32_t sum = progress + share;
+    return sum < share ? 0xFFFFFFFFu : sum;
 }
 
 bool IsDeviceName(const char* name, size_t length)
