@@ -128,18 +128,22 @@ bool IsDeviceName(const char* name, size_t length)
         ++base;
     while (base > 0 && name[base - 1] == ' ')
         --base;
-    // COM1 to COM9 and LPT1 to LPT9: the last two of the list and a digit.
-    bool numbered = base == 4 && name[3] >= '1' && name[3] <= '9';
-    if (base != 3 && !numbered)
+    // Three letters, or for COM1 to COM9 and LPT1 to LPT9 four, the last
+    // a digit.
+    if (base - 3 > 1 || (base == 4 && (name[3] < '1' || name[3] > '9')))
         return false;
-    static const char DEVICES[][4] = {"CON", "PRN", "AUX", "NUL", "COM", "LPT"};
-    for (int d = numbered ? 4 : 0; d < (numbered ? 6 : 4); ++d) {
-        int i = 0;
-        // Clearing bit 5 makes a letter upper case, and nothing else a letter.
-        while (i < 3 && (name[i] & ~0x20) == DEVICES[d][i])
-            ++i;
-        if (i == 3)
+    // The three letters as one number, the first in the lowest byte, and
+    // 1 above them for a numbered device. Clearing bit 5 makes a letter
+    // upper case, and nothing else a letter.
+    uint32_t key = (uint32_t)(base - 3);
+    for (int i = 3; i-- > 0;)
+        key = key << 8 | ((unsigned char)name[i] & ~0x20u);
+    static const uint32_t DEVICES[] = {
+        'C' | 'O' << 8 | 'N' << 16, 'P' | 'R' << 8 | 'N' << 16,
+        'A' | 'U' << 8 | 'X' << 16, 'N' | 'U' << 8 | 'L' << 16,
+        'C' | 'O' << 8 | 'M' << 16 | 1 << 24, 'L' | 'P' << 8 | 'T' << 16 | 1 << 24};
+    for (uint32_t device : DEVICES)
+        if (key == device)
             return true;
-    }
     return false;
 }

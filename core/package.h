@@ -21,8 +21,9 @@ const uint32_t MAX_NAME_LENGTH = ENTRY_NAME_SIZE - 1;
 const int SETUP_STRING_COUNT = 6;
 
 // Little-endian 32-bit numbers. Inline: the image checksum reads every word
-// of a file through ReadUint32.
-inline uint32_t ReadUint32(const unsigned char* p)
+// of a file through ReadUint32, and on x86 it is a single load, shorter
+// than a call even where the setup is built for size.
+__attribute__((always_inline)) inline uint32_t ReadUint32(const unsigned char* p)
 {
     return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) |
            ((uint32_t)p[3] << 24);
