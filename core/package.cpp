@@ -22,20 +22,35 @@ static int32_t BoundedLength(const unsigned char* data, uint32_t offset, uint32_
     return -1;
 }
 
+const char* NextString(const unsigned char* data, uint32_t size, uint32_t* offset)
+{
+    if (!data || *offset >= size)
+        return 0;
+    int32_t length = BoundedLength(data, *offset, size);
+    if (length < 0)
+        return 0;
+    const char* text = (const char*)(data + *offset);
+    *offset += (uint32_t)length + 1;
+    return text;
+}
+
 bool NextArchiveEntry(const unsigned char* data, uint32_t size,
                       uint32_t* offset, ArchiveEntry* entry)
 {
     uint32_t start = *offset;
     // Subtractions only: start + ENTRY_HEADER_SIZE could wrap.
-    if (!data || start > size || size - start < ENTRY_HEADER_SIZE)
+    if (start > size || size - start < ENTRY_HEADER_SIZE)
         return false;
-    if (BoundedLength(data, start, start + ENTRY_NAME_SIZE) < 0)
+    // A name whose NUL lies in its field; null data has none.
+    uint32_t nameEnd = start;
+    const char* name = NextString(data, start + ENTRY_NAME_SIZE, &nameEnd);
+    if (!name)
         return false;
     uint32_t length = ReadUint32(data + start + ENTRY_NAME_SIZE);
     uint32_t dataStart = start + ENTRY_HEADER_SIZE;
     if (length > size - dataStart)
         return false;
-    entry->name = (const char*)(data + start);
+    entry->name = name;
     entry->size = length;
     entry->bytes = data + dataStart;
     *offset = dataStart + length;
@@ -48,18 +63,6 @@ bool ReadLinkCount(const unsigned char* data, uint32_t size, uint32_t* count)
         return false;
     *count = ReadUint32(data);
     return true;
-}
-
-const char* NextString(const unsigned char* data, uint32_t size, uint32_t* offset)
-{
-    if (!data || *offset >= size)
-        return 0;
-    int32_t length = BoundedLength(data, *offset, size);
-    if (length < 0)
-        return 0;
-    const char* text = (const char*)(data + *offset);
-    *offset += (uint32_t)length + 1;
-    return text;
 }
 
 bool NextGroupLink(const unsigned char* data, uint32_t size, uint32_t* offset,
