@@ -9,13 +9,14 @@
 
 bool FindChecksumField(const unsigned char* data, uint32_t size, uint32_t* field)
 {
-    if (!data || size < PE_SIGNATURE_POINTER + 4 || data[0] != 'M' || data[1] != 'Z')
+    if (!data || size < PE_SIGNATURE_POINTER + 4 || (data[0] | data[1] << 8) != ('M' | 'Z' << 8))
         return false;
     uint32_t pe = ReadUint32(data + PE_SIGNATURE_POINTER);
     // Subtractions only: pe + anything could wrap.
     if (pe > size || size - pe < PE_OPTIONAL_HEADER_OFFSET + PE_OPTIONAL_CHECKSUM + 4)
         return false;
-    if (data[pe] != 'P' || data[pe + 1] != 'E' || data[pe + 2] != 0 || data[pe + 3] != 0)
+    // "PE" and two NULs.
+    if (ReadUint32(data + pe) != ('P' | 'E' << 8))
         return false;
     const unsigned char* optionalSize = data + pe + PE_FILE_HEADER_OFFSET + 16;
     if ((optionalSize[0] | (optionalSize[1] << 8)) < (int)(PE_OPTIONAL_CHECKSUM + 4))
