@@ -34,7 +34,7 @@ uint64_t SumWords(const unsigned char* data, uint32_t count)
     // leaf 1 is SSE2.
     unsigned a, b, c, d;
     __cpuid(1, a, b, c, d);
-    return (d & bit_SSE2) ? SumWordsVector(data, count) : SumWordsPlain(data, count);
+    return ((d & bit_SSE2) ? SumWordsVector : SumWordsPlain)(data, count);
 #else
     return SumWordsPlain(data, count);
 #endif
@@ -51,31 +51,22 @@ static uint32_t AddWithCarry(uint32_t sum, uint32_t value)
     return sum + (sum < value);
 }
 
-// The weight of a byte at file position position in such a sum: the low
-// or the high half of its 16-bit word. A 32-bit word added as one number
-// adds its high half 65536 times, which is the same as once; so whole
-// words go in at a time, from even positions.
-static uint32_t Weighted(unsigned char byte, uint32_t position)
-{
-    return (uint32_t)byte << (8 * (position & 1));
-}
-
 uint32_t AddChecksumBytes(uint32_t sum, const unsigned char* data, uint32_t size,
                           uint32_t position)
 {
-    // Single bytes up to an even position and behind the last whole word.
-    for (uint32_t i = 0; i < size;) {
-        const uint32_t words = (position + i) & 1 ? 0 : (size - i) & ~3u;
-        if (words) {
-            const uint64_t wide = SumWords(data + i, words);
-            sum = AddWithCarry(AddWithCarry(sum, (uint32_t)wide), (uint32_t)(wide >> 32));
-            i += words;
-        } else {
-            sum = AddWithCarry(sum, Weighted(data[i], position + i));
-            ++i;
-        }
-    }
-    return sum;
+    // The piece summed as if it began at an even position, in 32-bit words
+    // (one adds its high half 65536 times, the same as once), the last
+    // one short of bytes filled with zeros.
+    const uint32_t words = size & ~3u;
+    const uint64_t wide = SumWords(data, words);
+    uint32_t last = 0;
+    for (uint32_t i = size; i > words;)
+        last = last << 8 | data[--i];
+    const uint32_t piece = AddWithCarry(AddWithCarry((uint32_t)wide, (uint32_t)(wide >> 32)), last);
+    // From an odd position every byte is in the other half of its word:
+    // the piece's sum times 256, which in a sum with end-around carry is
+    // its rotation by 8 bits.
+    return AddWithCarry(sum, position & 1 ? piece << 8 | piece >> 24 : piece);
 }
 
 uint32_t FinishChecksum(uint32_t sum, uint32_t length)
