@@ -71,9 +71,10 @@ uint32_t AddChecksumBytes(uint32_t sum, const unsigned char* data, uint32_t size
 
 uint32_t FinishChecksum(uint32_t sum, uint32_t length)
 {
-    while (sum >> 16)
-        sum = (sum & 0xFFFF) + (sum >> 16);
-    return sum + length;
+    // The two halves added with end-around carry, as the words were.
+    const uint16_t high = (uint16_t)(sum >> 16);
+    const uint16_t folded = (uint16_t)(sum + high);
+    return folded + (folded < high) + length;
 }
 
 void BeginImageChecksum(ImageChecksum* checksum, uint32_t field)

@@ -48,7 +48,7 @@ static HWND ShowCheckProgress(HWND window, uint32_t done, uint32_t length)
                                  PROGRESS_WIDTH, PROGRESS_HEIGHT, 0, 0, 0, 0);
     char text[MESSAGE_SIZE];
     wsprintfA(text, TEXT_CHECKING_SETUP, (int)AddProgressShare(0, done, length));
-    SendMessageA(window, WM_SETTEXT, 0, (LPARAM)text);
+    SetWindowTextA(window, text);
     UpdateWindow(window);
     KeepResponsive();
     return window;
