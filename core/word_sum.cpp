@@ -13,10 +13,13 @@
 
 __attribute__((noinline)) uint64_t SumWordsPlain(const unsigned char* data, uint32_t count)
 {
-    uint64_t sum = 0;
-    for (uint32_t i = 0; i < count; i += 4)
-        sum += ReadUint32(data + i);
-    return sum;
+    uint32_t low = 0, high = 0;
+    for (uint32_t i = 0; i < count; i += 4) {
+        const uint32_t word = ReadUint32(data + i);
+        low += word;
+        high += low < word;
+    }
+    return (uint64_t)high << 32 | low;
 }
 
 #if defined(__x86_64__) || defined(__i386__)
