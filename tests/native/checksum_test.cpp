@@ -52,6 +52,43 @@ TEST(ImageChecksum, AgreesWithItsDefinitionInAnyPieces)
         }
 }
 
+// Sums that carry past 16 and 32 bits: a file of zeros, one of 0xFF
+// bytes, and words that add up to a multiple of 0xFFFF, whose folded sum
+// is 0xFFFF and never 0. Taken in pieces, and the setup's way: the field
+// zeroed in place and the bytes summed with nothing left out.
+TEST(ImageChecksum, CarriesComeBackAtTheBottom)
+{
+    std::vector<std::vector<unsigned char>> files;
+    files.push_back(std::vector<unsigned char>(64));
+    files.push_back(std::vector<unsigned char>(70001, 0xFF));
+    files.push_back(std::vector<unsigned char>(64));
+    files.back()[0] = files.back()[1] = files.back()[2] = files.back()[3] = 0xFF;
+    files.push_back(std::vector<unsigned char>(65));
+    files.back()[64] = 0xFF;
+    files.back()[31] = 0xFF;
+    for (const std::vector<unsigned char>& file : files)
+        for (uint32_t field : {8u, 9u}) {
+            const uint32_t size = (uint32_t)file.size();
+            SCOPED_TRACE("size " + std::to_string(size) + ", field at " + std::to_string(field));
+            const uint32_t expected = ReferenceChecksum(file.data(), size, field);
+            std::vector<unsigned char> zeroed = file;
+            for (int k = 0; k < 4; ++k)
+                zeroed[field + k] = 0;
+            for (uint32_t piece : {1u, 3u, 4096u, 70001u}) {
+                ImageChecksum sum;
+                BeginImageChecksum(&sum, field);
+                uint32_t plain = 0;
+                for (uint32_t at = 0; at < size; at += piece) {
+                    const uint32_t count = size - at < piece ? size - at : piece;
+                    AddImageChecksum(&sum, file.data() + at, count);
+                    plain = AddChecksumBytes(plain, zeroed.data() + at, count, at);
+                }
+                EXPECT_EQ(EndImageChecksum(&sum), expected) << "pieces of " << piece;
+                EXPECT_EQ(FinishChecksum(plain, size), expected) << "pieces of " << piece;
+            }
+        }
+}
+
 // The thirty-two-bytes-a-turn sum and the word-at-a-time one agree, at
 // every alignment and length, with the words' top bits set so that any
 // carry lost between lanes would show.
