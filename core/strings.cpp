@@ -2,22 +2,25 @@
 // rather than truncating, because a cut path names another file.
 #include "setup.h"
 
+// text behind end, up to limit; null when it does not fit, or when end
+// is null already.
+static char* Append(char* end, const char* limit, const char* text)
+{
+    for (; end && *text; ++text)
+        end = end < limit ? (*end = *text, end + 1) : 0;
+    return end;
+}
+
 bool JoinText(char* out, int size, const char* a, const char* b, const char* c, const char* d)
 {
-    const char* parts[4] = {a, b, c, d};
-    size_t length = 0;
-    for (int i = 0; i < 4; ++i)
-        length += strlen(parts[i]);
-    if (length > (size_t)size - 1) {
+    // The first piece may be out itself (JoinPath(folder, folder, ...)):
+    // each of its characters is then copied onto itself.
+    const char* limit = out + size - 1;
+    char* end = Append(Append(Append(Append(out, limit, a), limit, b), limit, c), limit, d);
+    if (!end) {
         out[0] = 0;
         return false;
     }
-    // The first piece may be out itself (JoinPath(folder, folder, ...)),
-    // which then only grows.
-    char* end = out + (a == out ? strlen(a) : 0);
-    for (int i = a == out ? 1 : 0; i < 4; ++i)
-        for (const char* p = parts[i]; *p; ++p)
-            *end++ = *p;
     *end = 0;
     return true;
 }
