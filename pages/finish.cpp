@@ -5,61 +5,73 @@
 
 #include <shellapi.h>
 #include <shlobj.h>
+#include <stddef.h>
 
 static bool finished;
 
-// An option whose program is not there (a file given up, or the user's
-// own kept in its place and since gone) is not offered, and so is never
-// ticked: nothing is made that would lead nowhere.
-LATE_CODE static bool IsTicked(HWND page, int id)
-{
-    return IsWindowEnabled(GetDlgItem(page, id)) &&
-           (SendDlgItemMessageA(page, id, BM_GETSTATE, 0, 0) & 1) != 0;
-}
+// The options in the order they are carried out (Startup before Desktop,
+// although its box is the lower one), each as its box's id less
+// IDC_DESKTOP_LINK.
+static const unsigned char OPTIONS[] = {IDC_STARTUP_LINK - IDC_DESKTOP_LINK, 0,
+                                        IDC_RUN_PROGRAM - IDC_DESKTOP_LINK,
+                                        IDC_ASSOCIATE - IDC_DESKTOP_LINK};
+const int OPTION_COUNT = sizeof OPTIONS;
 
-LATE_CODE static void OfferOption(HWND page, int id, const char* target)
+// The program an option leads to: the first three name theirs in the
+// setup strings, which stand a target and a name apart; the file type
+// names the product program.
+static_assert(offsetof(SetupState, desktopTarget) == offsetof(SetupState, startupTarget) + 2 * PATH_SIZE &&
+                      offsetof(SetupState, runTarget) == offsetof(SetupState, desktopTarget) + 2 * PATH_SIZE,
+              "the options' targets are found by their distance");
+LATE_CODE static const char* OptionTarget(int option)
 {
-    char program[PATH_SIZE];
-    if (!JoinPath(program, g_setup.installFolder, target) || !IsFile(program))
-        EnableWindow(GetDlgItem(page, id), FALSE);
+    return option < 3 ? g_setup.startupTarget + option * 2 * PATH_SIZE : PRODUCT_PROGRAM + 1;
 }
 
 // The page's first line says what became of the installation; the template
-// says it succeeded, which is true only when nothing was given up.
+// says it succeeded, which is true only when nothing was given up. An
+// option whose program is not there (a file given up, or the user's own
+// kept in its place and since gone) is not offered, and so is never
+// ticked: nothing is made that would lead nowhere.
 LATE_CODE static void ShowOutcome(HWND page)
 {
     if (g_setup.missingCount) {
         char text[MESSAGE_SIZE];
         wsprintfA(text, TEXT_INCOMPLETE, g_setup.missingCount);
-        SetWindowTextA(GetWindow(GetDlgItem(page, IDC_FRAME), GW_HWNDNEXT), text);
+        SendMessageA(GetWindow(GetDlgItem(page, IDC_FRAME), GW_HWNDNEXT), WM_SETTEXT, 0, (LPARAM)text);
     }
-    OfferOption(page, IDC_STARTUP_LINK, g_setup.startupTarget);
-    OfferOption(page, IDC_DESKTOP_LINK, g_setup.desktopTarget);
-    OfferOption(page, IDC_RUN_PROGRAM, g_setup.runTarget);
-    OfferOption(page, IDC_ASSOCIATE, PRODUCT_PROGRAM + 1);
+    for (int option = 0; option < OPTION_COUNT; ++option) {
+        char program[PATH_SIZE];
+        if (!JoinPath(program, g_setup.installFolder, OptionTarget(option)) || !IsFile(program))
+            EnableWindow(GetDlgItem(page, IDC_DESKTOP_LINK + OPTIONS[option]), FALSE);
+    }
 }
 
 // The product starts in its own folder, as its shortcuts start it.
-LATE_CODE static void StartProduct(HWND page)
+LATE_CODE static void StartProduct(HWND page, const char* target)
 {
     char program[PATH_SIZE];
-    if (JoinPath(program, g_setup.installFolder, g_setup.runTarget) &&
+    if (JoinPath(program, g_setup.installFolder, target) &&
         (INT_PTR)ShellExecuteA(0, "open", program, 0, g_setup.installFolder, SW_SHOWDEFAULT) > 32)
         return;
     ShowProblem(page, MB_OK, TEXT_CANNOT_START, program);
 }
 
+// A box left disabled cannot be ticked: the user cannot reach it.
 LATE_CODE static void FinishInstallation(HWND page)
 {
-    // Startup before Desktop, although its box is the lower one.
-    if (IsTicked(page, IDC_STARTUP_LINK))
-        AddExtraShortcut(CSIDL_STARTUP, g_setup.startupName, g_setup.startupTarget);
-    if (IsTicked(page, IDC_DESKTOP_LINK))
-        AddExtraShortcut(CSIDL_DESKTOPDIRECTORY, g_setup.desktopName, g_setup.desktopTarget);
-    if (IsTicked(page, IDC_RUN_PROGRAM))
-        StartProduct(page);
-    if (IsTicked(page, IDC_ASSOCIATE))
-        RegisterFileType();
+    for (int option = 0; option < OPTION_COUNT; ++option) {
+        if (!(SendDlgItemMessageA(page, IDC_DESKTOP_LINK + OPTIONS[option], BM_GETSTATE, 0, 0) & 1))
+            continue;
+        const char* target = OptionTarget(option);
+        if (option == 3)
+            RegisterFileType();
+        else if (option == 2)
+            StartProduct(page, target);
+        else
+            AddExtraShortcut(CSIDL_STARTUP + option * (CSIDL_DESKTOPDIRECTORY - CSIDL_STARTUP),
+                             target + PATH_SIZE, target);
+    }
 }
 
 LATE_CODE INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
@@ -69,11 +81,10 @@ LATE_CODE INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam
         ShowOutcome(page);
         return TRUE;
     case WM_COMMAND:
-        if (LOWORD(wParam) == IDC_NEXT) {
-            SendMessageA(page, WM_CLOSE, 0, 0);
-            return TRUE;
-        }
-        break;
+        if (LOWORD(wParam) != IDC_NEXT)
+            break;
+        // The button closes the page as the close box does.
+        [[fallthrough]];
     case WM_CLOSE:
         // No exit question here: the installation is done. A second close
         // arriving before the page is gone must not repeat the steps.
