@@ -4,6 +4,12 @@
 #include "core/texts.h"
 #include "log/setup_log.h"
 
+// What the box shows is what the installation will use.
+__attribute__((noinline)) LATE_CODE static void ShowFolder(HWND page)
+{
+    SetDlgItemTextA(page, IDC_DEST_DIR, g_setup.installFolder);
+}
+
 LATE_CODE static void OfferDefaultFolder(HWND page)
 {
     // A value of PATH_SIZE bytes or more is not read at all: the call then
@@ -16,7 +22,7 @@ LATE_CODE static void OfferDefaultFolder(HWND page)
         CopyString(g_setup.defaultFolder, folder);
     CopyString(g_setup.installFolder, g_setup.defaultFolder);
     SendDlgItemMessageA(page, IDC_DEST_DIR, EM_LIMITTEXT, PATH_SIZE - 1, 0);
-    SetDlgItemTextA(page, IDC_DEST_DIR, g_setup.defaultFolder);
+    ShowFolder(page);
 
     char space[64];
     wsprintfA(space, TEXT_REQUIRED_SPACE, g_setup.requiredKilobytes);
@@ -67,14 +73,14 @@ LATE_CODE static bool ReadFreeSpace(const char* folder, DWORD* freeUnits, uint32
     CopyString(existing, folder);
     int length = (int)strlen(existing);
     while (!IsFolder(existing)) {
-        while (length > 0 && existing[length - 1] != '\\')
-            --length;
-        if (length == 0)
-            return false;
-        existing[--length] = 0;
+        do
+            if (length == 0)
+                return false;
+        while (existing[--length] != '\\');
+        existing[length] = 0;
     }
     if (existing[length - 1] != '\\')
-        JoinText(existing, PATH_SIZE, existing, "\\");
+        JoinPath(existing, existing, "");
     DWORD sectors, sectorBytes, clusters;
     if (!GetDiskFreeSpaceA(existing, &sectors, &sectorBytes, freeUnits, &clusters))
         return false;
@@ -115,22 +121,29 @@ LATE_CODE static bool NormaliseFolder(char* folder)
 }
 
 // The first component of the folder that names a device (the whole folder
-// for a device path such as \\.\NUL), copied to name; false when none does.
+// for a device path such as \\.\NUL), left in name; false, with name
+// empty, when none does.
 LATE_CODE static bool FindDeviceName(const char* folder, char* name)
 {
-    if (folder[0] == '\\' && folder[1] == '\\' && folder[2] == '.')
-        return CopyString(name, folder);
-    for (const char* start = folder;; ++folder) {
-        if (*folder && *folder != '\\' && *folder != '/')
+    CopyString(name, folder);
+    if (name[0] == '\\' && name[1] == '\\' && name[2] == '.')
+        return true;
+    for (char *start = name, *end = name;; ++end) {
+        char c = *end;
+        if (c && c != '\\' && c != '/')
             continue;
-        if (IsDeviceName(start, (size_t)(folder - start))) {
-            CopyString(name, start);
-            name[folder - start] = 0;
+        if (IsDeviceName(start, (size_t)(end - start))) {
+            // The part moves to the front, its terminator with it.
+            *end = 0;
+            for (char* out = name; (*out++ = *start++) != 0;) {
+            }
             return true;
         }
-        if (!*folder)
+        if (!c) {
+            name[0] = 0;
             return false;
-        start = folder + 1;
+        }
+        start = end + 1;
     }
 }
 
@@ -145,7 +158,6 @@ LATE_CODE static void ConfirmFolder(HWND page)
     }
     // Device names are looked for before and after the name is made full:
     // the system turns a path ending in one into the device's own path.
-    device[0] = 0;
     if (FindDeviceName(folder, device) || !NormaliseFolder(folder) ||
         FindDeviceName(folder, device)) {
         bool reserved = device[0] != 0;
@@ -153,8 +165,7 @@ LATE_CODE static void ConfirmFolder(HWND page)
                      reserved ? device : folder);
         return;
     }
-    // What the box shows is what the installation will use.
-    SetDlgItemTextA(page, IDC_DEST_DIR, folder);
+    ShowFolder(page);
 
     DWORD freeUnits = 0;
     uint32_t needed, unit = 512;
@@ -180,14 +191,18 @@ LATE_CODE static void ConfirmFolder(HWND page)
     // A file of that name passes no check: the installation needs a folder.
     // One made here, also on an earlier visit, is the setup's to take back.
     static char made[PATH_SIZE];
-    DWORD attributes = GetFileAttributesA(folder);
-    if (attributes == INVALID_FILE_ATTRIBUTES && folder[0] && CreateDirectoryA(folder, 0))
+    if (!IsFolder(folder)) {
+        if (!folder[0] || !CreateDirectoryA(folder, 0)) {
+            ShowProblem(page, MB_OK, TEXT_CANNOT_CREATE_DIR, folder);
+            return;
+        }
         CopyString(made, folder);
-    else if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        ShowProblem(page, MB_OK, TEXT_CANNOT_CREATE_DIR, folder);
-        return;
     }
-    g_setup.madeFolder = !lstrcmpA(made, folder);
+    // The same bytes, case included: a folder of another case was there.
+    int i = 0;
+    while (made[i] && made[i] == folder[i])
+        ++i;
+    g_setup.madeFolder = made[i] == folder[i];
     EndDialog(page, PAGE_NEXT);
 }
 
@@ -204,7 +219,7 @@ LATE_CODE INT_PTR CALLBACK DestinationPageProc(HWND page, UINT message, WPARAM w
             return TRUE;
         case IDC_BROWSE:
             BrowseForFolder(TEXT_BROWSE_TITLE, g_setup.installFolder, page);
-            SetDlgItemTextA(page, IDC_DEST_DIR, g_setup.installFolder);
+            ShowFolder(page);
             return TRUE;
         }
         break;
