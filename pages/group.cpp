@@ -24,26 +24,22 @@ LATE_CODE void FillGroupList(HWND list, const char* folder)
 
 int IsValidGroupName(const char* name)
 {
-    for (const char* p = name; *p; ++p) {
-        switch (*p) {
-        case '?': case '|': case '*': case ':': case '\\':
-        case '/': case '"': case '<': case '>':
-            return 0;
-        }
-    }
+    for (; *name; ++name)
+        for (const char* bad = "?|*:\\/\"<>"; *bad; ++bad)
+            if (*name == *bad)
+                return 0;
     return 1;
 }
 
 LATE_CODE static void CopySelectedGroup(HWND page)
 {
-    HWND list = GetDlgItem(page, IDC_GROUP_LIST);
-    LRESULT selected = SendMessageA(list, LB_GETCURSEL, 0, 0);
+    LRESULT selected = SendDlgItemMessageA(page, IDC_GROUP_LIST, LB_GETCURSEL, 0, 0);
     if (selected == LB_ERR)
         return;
     // The items are folder names that FillGroupList took from the file
     // system, none longer than a name can be.
     char name[PATH_SIZE];
-    SendMessageA(list, LB_GETTEXT, selected, (LPARAM)name);
+    SendDlgItemMessageA(page, IDC_GROUP_LIST, LB_GETTEXT, selected, (LPARAM)name);
     SetDlgItemTextA(page, IDC_GROUP_NAME, name);
 }
 
@@ -70,10 +66,13 @@ LATE_CODE static void ConfirmGroup(HWND page)
     TrimNameEnd(name);
     SetDlgItemTextA(page, IDC_GROUP_NAME, name);
     // Every shortcut of the group must fit below the group's folder, or it
-    // could not be made (nor logged) under its own name.
+    // could not be made (nor logged) under its own name: the folder, the
+    // name, the longest shortcut's name and a backslash before each, and
+    // ".lnk", within a path.
+    char path[PATH_SIZE];
     if (g_setup.programsFolder[0] &&
-        (int)strlen(g_setup.programsFolder) + 1 + (int)strlen(name) + 1 +
-                (int)strlen(LongestGroupLink(true)) + (int)strlen(".lnk") >= PATH_SIZE) {
+        !JoinText(path, PATH_SIZE - (int)strlen("\\.lnk"), g_setup.programsFolder, "\\", name,
+                  LongestGroupLink(true))) {
         ShowProblem(page, MB_OK, TEXT_PATH_TOO_LONG, g_setup.programsFolder, "\\", name);
         return;
     }
@@ -92,7 +91,7 @@ LATE_CODE INT_PTR CALLBACK GroupPageProc(HWND page, UINT message, WPARAM wParam,
         FillGroupList(GetDlgItem(page, IDC_GROUP_LIST), g_setup.programsFolder);
         return TRUE;
     case WM_COMMAND:
-        if (HIWORD(wParam) == LBN_DBLCLK && LOWORD(wParam) == IDC_GROUP_LIST)
+        if ((DWORD)wParam == MAKELONG(IDC_GROUP_LIST, LBN_DBLCLK))
             CopySelectedGroup(page);
         if (LOWORD(wParam) == IDC_NEXT) {
             ConfirmGroup(page);
