@@ -2,19 +2,19 @@
 // every visit starts declined.
 #include "core/setup.h"
 
-static uint32_t agreementSize;
-
 // The resource has no terminator, so the edit box gets a NUL-terminated
 // copy of exactly its bytes.
 LATE_CODE static void ShowAgreementText(HWND page)
 {
-    if (!g_setup.agreementText)
+    uint32_t size;
+    const char* agreement = (const char*)LockDataResource(IDR_AGREEMENT, &size);
+    if (!agreement)
         return;
     // Fresh pages are zero: the byte behind the copy is its terminator.
-    char* text = (char*)VirtualAlloc(0, agreementSize + 1, MEM_COMMIT, PAGE_READWRITE);
+    char* text = (char*)VirtualAlloc(0, size + 1, MEM_COMMIT, PAGE_READWRITE);
     if (!text)
         return;
-    memcpy(text, g_setup.agreementText, agreementSize);
+    memcpy(text, agreement, size);
     SetDlgItemTextA(page, IDC_AGREEMENT_TEXT, text);
     VirtualFree(text, 0, MEM_RELEASE);
 }
@@ -26,7 +26,6 @@ LATE_CODE INT_PTR CALLBACK AgreementPageProc(HWND page, UINT message, WPARAM wPa
         // The click selects "decline" and, through its notification,
         // disables Next.
         SendDlgItemMessageA(page, IDC_DECLINE, BM_CLICK, 0, 0);
-        g_setup.agreementText = (const char*)LockDataResource(IDR_AGREEMENT, &agreementSize);
         // The text goes in once the page is on screen.
         PostMessageA(page, MSG_SHOW_TEXT, 0, 0);
         return TRUE;
