@@ -5,15 +5,13 @@
 
 static int CALLBACK PickerCallback(HWND picker, UINT message, LPARAM, LPARAM data)
 {
-    if (message == BFFM_INITIALIZED && data)
+    if (message == BFFM_INITIALIZED)
         SendMessageA(picker, BFFM_SETSELECTIONA, TRUE, data);
     return 0;
 }
 
 BOOL BrowseForFolder(const char* title, char* pathBuffer, HWND owner)
 {
-    if (!pathBuffer)
-        return FALSE;
     LoadCommonControls();
     BROWSEINFOA info = {};
     info.hwndOwner = owner;

@@ -14,11 +14,10 @@ LATE_CODE static void OfferDefaultFolder(HWND page)
 {
     // A value of PATH_SIZE bytes or more is not read at all: the call then
     // answers the size it would need, and the buffer holds nothing.
-    char programFiles[PATH_SIZE];
     char folder[PATH_SIZE];
-    DWORD length = GetEnvironmentVariableA("ProgramFiles", programFiles, PATH_SIZE);
+    DWORD length = GetEnvironmentVariableA("ProgramFiles", folder, PATH_SIZE);
     if (length > 0 && length < (DWORD)PATH_SIZE &&
-        JoinPath(folder, programFiles, g_setup.productFolderName))
+        JoinPath(folder, folder, g_setup.productFolderName))
         CopyString(g_setup.defaultFolder, folder);
     CopyString(g_setup.installFolder, g_setup.defaultFolder);
     SendDlgItemMessageA(page, IDC_DEST_DIR, EM_LIMITTEXT, PATH_SIZE - 1, 0);
@@ -147,9 +146,11 @@ LATE_CODE static bool FindDeviceName(const char* folder, char* name)
     }
 }
 
-LATE_CODE static void ConfirmFolder(HWND page)
+// The folder is g_setup.installFolder, handed in rather than named: the
+// many uses then take it from a register instead of each carrying its
+// address and that address's relocation.
+__attribute__((noipa)) LATE_CODE static void ConfirmFolder(HWND page, char* folder)
 {
-    char* folder = g_setup.installFolder;
     char device[PATH_SIZE];
     SendDlgItemMessageA(page, IDC_DEST_DIR, WM_GETTEXT, PATH_SIZE, (LPARAM)folder);
     if (IsBlankName(folder)) {
@@ -215,7 +216,7 @@ LATE_CODE INT_PTR CALLBACK DestinationPageProc(HWND page, UINT message, WPARAM w
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDC_NEXT:
-            ConfirmFolder(page);
+            ConfirmFolder(page, g_setup.installFolder);
             return TRUE;
         case IDC_BROWSE:
             BrowseForFolder(TEXT_BROWSE_TITLE, g_setup.installFolder, page);
