@@ -19,6 +19,11 @@ int ShowProblem(HWND owner, UINT type, const char* a, const char* b, const char*
     return ShowError(owner, text, type);
 }
 
+void ShowRefusal(HWND page, const char* problem, const char* item)
+{
+    ShowProblem(page, MB_OK, problem, item);
+}
+
 bool AskRetry(HWND owner, const char* problem, const char* item)
 {
     return ShowProblem(owner, MB_RETRYCANCEL, problem, item) == IDRETRY;

@@ -140,6 +140,8 @@ int ShowError(HWND owner, const char* text, UINT type);
 // "Ошибка".
 int ShowProblem(HWND owner, UINT type, const char* a, const char* b, const char* c = "",
                 const char* d = "");
+// problem + item, with OK alone: a page's refusal of what the user gave.
+void ShowRefusal(HWND page, const char* problem, const char* item);
 // problem + item, with Retry and Cancel; true for Retry. Every step that
 // cannot make its file, folder, shortcut or registry key asks this way.
 bool AskRetry(HWND owner, const char* problem, const char* item);

@@ -162,8 +162,8 @@ __attribute__((noipa)) LATE_CODE static void ConfirmFolder(HWND page, char* fold
     if (FindDeviceName(folder, device) || !NormaliseFolder(folder) ||
         FindDeviceName(folder, device)) {
         bool reserved = device[0] != 0;
-        ShowProblem(page, MB_OK, reserved ? TEXT_RESERVED_NAME : TEXT_PATH_TOO_LONG,
-                     reserved ? device : folder);
+        ShowRefusal(page, reserved ? TEXT_RESERVED_NAME : TEXT_PATH_TOO_LONG,
+                    reserved ? device : folder);
         return;
     }
     ShowFolder(page);
@@ -194,7 +194,7 @@ __attribute__((noipa)) LATE_CODE static void ConfirmFolder(HWND page, char* fold
     static char made[PATH_SIZE];
     if (!IsFolder(folder)) {
         if (!folder[0] || !CreateDirectoryA(folder, 0)) {
-            ShowProblem(page, MB_OK, TEXT_CANNOT_CREATE_DIR, folder);
+            ShowRefusal(page, TEXT_CANNOT_CREATE_DIR, folder);
             return;
         }
         CopyString(made, folder);

@@ -54,7 +54,7 @@ LATE_CODE static void StartProduct(HWND page, const char* target)
     if (JoinPath(program, g_setup.installFolder, target) &&
         (INT_PTR)ShellExecuteA(0, "open", program, 0, g_setup.installFolder, SW_SHOWDEFAULT) > 32)
         return;
-    ShowProblem(page, MB_OK, TEXT_CANNOT_START, program);
+    ShowRefusal(page, TEXT_CANNOT_START, program);
 }
 
 // A box left disabled cannot be ticked: the user cannot reach it.

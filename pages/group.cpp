@@ -60,7 +60,7 @@ LATE_CODE static void ConfirmGroup(HWND page)
         return;
     }
     if (IsDeviceName(name, strlen(name))) {
-        ShowProblem(page, MB_OK, TEXT_RESERVED_NAME, name);
+        ShowRefusal(page, TEXT_RESERVED_NAME, name);
         return;
     }
     TrimNameEnd(name);
