@@ -1,4 +1,5 @@
-// The shell's folder picker, opening at the folder given in pathBuffer.
+// The shell's folder picker, opening at the folder given in pathBuffer, a
+// path buffer that takes the folder picked.
 #include "core/setup.h"
 
 #include <shlobj.h>

@@ -127,10 +127,11 @@ LATE_CODE static bool FindDeviceName(const char* folder, char* name)
     CopyString(name, folder);
     if (name[0] == '\\' && name[1] == '\\' && name[2] == '.')
         return true;
-    for (char *start = name, *end = name;; ++end) {
+    for (char* start = name;;) {
+        char* end = start;
+        while (*end && *end != '\\' && *end != '/')
+            ++end;
         char c = *end;
-        if (c && c != '\\' && c != '/')
-            continue;
         if (IsDeviceName(start, (size_t)(end - start))) {
             // The part moves to the front, its terminator with it.
             *end = 0;
