@@ -194,7 +194,7 @@ __attribute__((noipa)) LATE_CODE static void ConfirmFolder(HWND page, char* fold
     // One made here, also on an earlier visit, is the setup's to take back.
     static char made[PATH_SIZE];
     if (!IsFolder(folder)) {
-        if (!folder[0] || !CreateDirectoryA(folder, 0)) {
+        if (!CreateDirectoryA(folder, 0)) {
             ShowRefusal(page, TEXT_CANNOT_CREATE_DIR, folder);
             return;
         }
