@@ -2,6 +2,8 @@
 // every visit starts declined.
 #include "core/setup.h"
 
+#include <objbase.h>
+
 // The resource has no terminator, so the edit box gets a NUL-terminated
 // copy of exactly its bytes.
 LATE_CODE static void ShowAgreementText(HWND page)
@@ -10,13 +12,15 @@ LATE_CODE static void ShowAgreementText(HWND page)
     const char* agreement = (const char*)LockDataResource(IDR_AGREEMENT, &size);
     if (!agreement)
         return;
-    // Fresh pages are zero: the byte behind the copy is its terminator.
-    char* text = (char*)VirtualAlloc(0, size + 1, MEM_COMMIT, PAGE_READWRITE);
+    // From the task allocator, whose free the folder picker needs anyway;
+    // it serves without COM started.
+    char* text = (char*)CoTaskMemAlloc(size + 1);
     if (!text)
         return;
     memcpy(text, agreement, size);
+    text[size] = 0;
     SetDlgItemTextA(page, IDC_AGREEMENT_TEXT, text);
-    VirtualFree(text, 0, MEM_RELEASE);
+    CoTaskMemFree(text);
 }
 
 LATE_CODE INT_PTR CALLBACK AgreementPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
