@@ -20,8 +20,10 @@ const int OPTION_COUNT = sizeof OPTIONS;
 // The program an option leads to: the first three name theirs in the
 // setup strings, which stand a target and a name apart; the file type
 // names the product program.
-static_assert(offsetof(SetupState, desktopTarget) == offsetof(SetupState, startupTarget) + 2 * PATH_SIZE &&
-                      offsetof(SetupState, runTarget) == offsetof(SetupState, desktopTarget) + 2 * PATH_SIZE,
+static_assert(offsetof(SetupState, desktopTarget) - offsetof(SetupState, startupTarget) ==
+                      2 * PATH_SIZE &&
+                  offsetof(SetupState, runTarget) - offsetof(SetupState, desktopTarget) ==
+                      2 * PATH_SIZE,
               "the options' targets are found by their distance");
 LATE_CODE static const char* OptionTarget(int option)
 {
@@ -38,7 +40,8 @@ LATE_CODE static void ShowOutcome(HWND page)
     if (g_setup.missingCount) {
         char text[MESSAGE_SIZE];
         wsprintfA(text, TEXT_INCOMPLETE, g_setup.missingCount);
-        SendMessageA(GetWindow(GetDlgItem(page, IDC_FRAME), GW_HWNDNEXT), WM_SETTEXT, 0, (LPARAM)text);
+        HWND outcome = GetWindow(GetDlgItem(page, IDC_FRAME), GW_HWNDNEXT);
+        SendMessageA(outcome, WM_SETTEXT, 0, (LPARAM)text);
     }
     for (int option = 0; option < OPTION_COUNT; ++option) {
         char program[PATH_SIZE];
@@ -57,7 +60,7 @@ LATE_CODE static void StartProduct(HWND page, const char* target)
     ShowRefusal(page, TEXT_CANNOT_START, program);
 }
 
-// A box left disabled cannot be ticked: the user cannot reach it.
+// A box left disabled is never ticked: the user cannot reach it.
 LATE_CODE static void FinishInstallation(HWND page)
 {
     for (int option = 0; option < OPTION_COUNT; ++option) {
