@@ -19,7 +19,7 @@ int ShowProblem(HWND owner, UINT type, const char* a, const char* b, const char*
     return ShowError(owner, text, type);
 }
 
-void ShowRefusal(HWND page, const char* problem, const char* item)
+LATE_CODE void ShowRefusal(HWND page, const char* problem, const char* item)
 {
     ShowProblem(page, MB_OK, problem, item);
 }
