@@ -40,8 +40,8 @@ LATE_CODE static void ShowOutcome(HWND page)
     if (g_setup.missingCount) {
         char text[MESSAGE_SIZE];
         wsprintfA(text, TEXT_INCOMPLETE, g_setup.missingCount);
-        HWND outcome = GetWindow(GetDlgItem(page, IDC_FRAME), GW_HWNDNEXT);
-        SendMessageA(outcome, WM_SETTEXT, 0, (LPARAM)text);
+        // That line is the page's one control without an id of its own.
+        SetDlgItemTextA(page, -1, text);
     }
     for (int option = 0; option < OPTION_COUNT; ++option) {
         char program[PATH_SIZE];
