@@ -72,10 +72,10 @@ LATE_CODE static bool ReadFreeSpace(const char* folder, DWORD* freeUnits, uint32
     CopyString(existing, folder);
     int length = (int)strlen(existing);
     while (!IsFolder(existing)) {
-        do
+        do {
             if (length == 0)
                 return false;
-        while (existing[--length] != '\\');
+        } while (existing[--length] != '\\');
         existing[length] = 0;
     }
     if (existing[length - 1] != '\\')
@@ -200,7 +200,7 @@ __attribute__((noipa)) LATE_CODE static void ConfirmFolder(HWND page, char* fold
         }
         CopyString(made, folder);
     }
-    // The same bytes, case included: a folder of another case was there.
+    // It is the folder made when the two paths are the same bytes.
     int i = 0;
     while (made[i] && made[i] == folder[i])
         ++i;
