@@ -48,7 +48,7 @@ static HWND ShowCheckProgress(HWND window, uint32_t done, uint32_t length)
                                  PROGRESS_WIDTH, PROGRESS_HEIGHT, 0, 0, 0, 0);
     char text[MESSAGE_SIZE];
     wsprintfA(text, TEXT_CHECKING_SETUP, (int)AddProgressShare(0, done, length));
-    SetWindowTextA(window, text);
+    SendMessageA(window, WM_SETTEXT, 0, (LPARAM)text);
     UpdateWindow(window);
     KeepResponsive();
     return window;
@@ -79,8 +79,9 @@ bool VerifyImageFile(const wchar_t* path)
             progress = ShowCheckProgress(progress, done, length);
         ok = ReadFile(file, g_scratch, PIECE_SIZE, &got, 0) != 0;
     }
+    // A closed window without a procedure of its own is destroyed.
     if (progress)
-        DestroyWindow(progress);
+        SendMessageA(progress, WM_CLOSE, 0, 0);
     CloseHandle(file);
     // A sum of 0 means the build never set one: nothing vouches for the
     // file. A file that did not read to its end is not the file checked.

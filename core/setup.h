@@ -130,7 +130,6 @@ void TrimNameEnd(char* name);
 // True for a name of spaces and dots only, which that leaves empty.
 bool IsBlankName(const char* name);
 const char* LongerOf(const char* a, const char* b);
-// The same bytes, case included.
 
 // core/message.cpp: every message box the program shows.
 int ShowMessage(HWND owner, const char* text, const char* caption, UINT type);

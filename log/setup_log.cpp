@@ -108,9 +108,15 @@ bool LogReadNumbered(const char* section, const char* prefix, int number, char* 
     return ReadValue(section, key, value);
 }
 
+// A section's n, as the setup writes it: decimal digits.
 static int ReadCount(const char* section)
 {
-    return (int)GetPrivateProfileIntA(section, LOG_COUNT, 0, g_setup.logPath);
+    char text[LONG_PATH_SIZE];
+    int count = 0;
+    ReadValue(section, LOG_COUNT, text);
+    for (const char* digit = text; *digit >= '0' && *digit <= '9'; ++digit)
+        count = count * 10 + *digit - '0';
+    return count;
 }
 
 // Records an item of that kind (File, Dir or Key) in [Earlier], before the

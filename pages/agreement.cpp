@@ -10,6 +10,7 @@ LATE_CODE static void ShowAgreementText(HWND page)
 {
     uint32_t size;
     const char* agreement = (const char*)LockDataResource(IDR_AGREEMENT, &size);
+    g_setup.agreementText = agreement;
     if (!agreement)
         return;
     // From the task allocator, whose free the folder picker needs anyway;
