@@ -7,6 +7,35 @@
 // strlen only: setup.exe carries its own (core/crt.cpp).
 #include <string.h>
 
+// The imported functions the 32-bit code calls most often are called
+// through their import library's jump to the import address table: one
+// relocation for all of a function's calls instead of one a call, and each
+// call a byte shorter. (The 64-bit code reaches the table relative to the
+// instruction, with no relocation to save.)
+#if defined(__i386__)
+extern "C" {
+int WINAPIV JumpedWsprintfA(LPSTR, LPCSTR, ...) __asm__("_wsprintfA");
+LRESULT WINAPI JumpedSendMessageA(HWND, UINT, WPARAM, LPARAM) __asm__("_SendMessageA@16");
+LRESULT WINAPI JumpedSendDlgItemMessageA(HWND, int, UINT, WPARAM, LPARAM)
+    __asm__("_SendDlgItemMessageA@20");
+BOOL WINAPI JumpedSetDlgItemTextA(HWND, int, LPCSTR) __asm__("_SetDlgItemTextA@12");
+BOOL WINAPI JumpedEndDialog(HWND, INT_PTR) __asm__("_EndDialog@8");
+HWND WINAPI JumpedGetDlgItem(HWND, int) __asm__("_GetDlgItem@8");
+HWND WINAPI JumpedGetActiveWindow() __asm__("_GetActiveWindow@0");
+DWORD WINAPI JumpedGetFileAttributesA(LPCSTR) __asm__("_GetFileAttributesA@4");
+BOOL WINAPI JumpedDeleteFileA(LPCSTR) __asm__("_DeleteFileA@4");
+}
+#define wsprintfA JumpedWsprintfA
+#define SendMessageA JumpedSendMessageA
+#define SendDlgItemMessageA JumpedSendDlgItemMessageA
+#define SetDlgItemTextA JumpedSetDlgItemTextA
+#define EndDialog JumpedEndDialog
+#define GetDlgItem JumpedGetDlgItem
+#define GetActiveWindow JumpedGetActiveWindow
+#define GetFileAttributesA JumpedGetFileAttributesA
+#define DeleteFileA JumpedDeleteFileA
+#endif
+
 #include "../resources/ids.h"
 #include "package.h"
 
