@@ -37,24 +37,25 @@ struct RegistryItem {
 static bool WriteRegistryItem(const RegistryItem& item)
 {
     for (;;) {
-        HKEY opened[MAX_ITEM_KEYS] = {};
-        bool made[MAX_ITEM_KEYS] = {};
+        HKEY opened[MAX_ITEM_KEYS];
+        unsigned made = 0;
         const char* problem = 0;
         const char* failedKey = 0;
-        for (int i = 0; i < item.keyCount && !problem; ++i) {
-            DWORD disposition = 0;
+        int i = 0;
+        for (; i < item.keyCount; ++i) {
+            DWORD disposition;
             if (RegCreateKeyExA(item.root, item.keys[i], 0, 0, REG_OPTION_NON_VOLATILE,
                                 REGISTRY_ACCESS, 0, &opened[i], &disposition) != ERROR_SUCCESS) {
-                opened[i] = 0;
                 problem = TEXT_CANNOT_MAKE_KEY;
                 failedKey = item.keys[i];
+                break;
             }
-            made[i] = disposition == REG_CREATED_NEW_KEY;
+            made |= (disposition == REG_CREATED_NEW_KEY) << i;
         }
         // A REG_SZ with its terminating NUL counted in the size. Data that
         // would not fit its path was never joined, and is not written.
-        for (int i = 0; i < item.valueCount && !problem; ++i) {
-            const RegistryValue& value = item.values[i];
+        for (int v = 0; v < item.valueCount && !problem; ++v) {
+            const RegistryValue& value = item.values[v];
             if (!value.data[0] ||
                 RegSetValueExA(opened[value.key], value.name, 0, REG_SZ, (const BYTE*)value.data,
                                (DWORD)strlen(value.data) + 1) != ERROR_SUCCESS) {
@@ -62,17 +63,16 @@ static bool WriteRegistryItem(const RegistryItem& item)
                 failedKey = item.keys[value.key];
             }
         }
-        for (int i = item.keyCount - 1; i >= 0; --i) {
-            if (opened[i])
-                RegCloseKey(opened[i]);
-            if (problem && made[i])
+        // Only the keys opened: the one that failed was not.
+        while (--i >= 0) {
+            RegCloseKey(opened[i]);
+            if (problem && made >> i & 1)
                 RegDeleteKeyA(item.root, item.keys[i]);
         }
         if (!problem)
             return true;
-        char shown[LONG_PATH_SIZE];
-        JoinText(shown, LONG_PATH_SIZE, item.rootName, failedKey);
-        if (!AskRetry(GetActiveWindow(), problem, shown))
+        if (ShowProblem(GetActiveWindow(), MB_RETRYCANCEL, problem, item.rootName, failedKey) !=
+            IDRETRY)
             return false;
     }
 }
