@@ -10,19 +10,25 @@
 static const REGSAM REGISTRY_ACCESS = 0x2001F;
 static const int MAX_ITEM_KEYS = 6;
 
-// One string value of an item: the key it goes into (an index into the
-// item's keys), its name (null for the key's default value) and its data.
+// The paths of the item's keys below its root, by the numbers the log gives
+// them: every key has a higher number than the keys below it. Number 0
+// stays empty, the root itself. A row holds LONG_PATH_SIZE bytes; its size
+// is a power of two only so that a row is found by a shift.
+static char s_keys[MAX_ITEM_KEYS + 1][2048];
+
+// One string value of an item: the number of the key it goes into, its
+// name (null for the key's default value) and its data.
 struct RegistryValue {
     int key;
     const char* name;
     const char* data;
 };
 
-// A group of keys below one root, written whole or not at all.
+// A group of keys below one root, written whole or not at all: the keys 1
+// to keyCount of s_keys, and their values.
 struct RegistryItem {
     HKEY root;
     const char* rootName;  // as the registry editor shows it, for messages
-    const char* const* keys;
     int keyCount;
     const RegistryValue* values;
     int valueCount;
@@ -37,74 +43,73 @@ struct RegistryItem {
 static bool WriteRegistryItem(const RegistryItem& item)
 {
     for (;;) {
-        HKEY opened[MAX_ITEM_KEYS];
-        unsigned made = 0;
+        HKEY opened[MAX_ITEM_KEYS + 1];
+        DWORD disposition[MAX_ITEM_KEYS + 1];
         const char* problem = 0;
-        const char* failedKey = 0;
-        int i = 0;
-        for (; i < item.keyCount; ++i) {
-            DWORD disposition;
-            if (RegCreateKeyExA(item.root, item.keys[i], 0, 0, REG_OPTION_NON_VOLATILE,
-                                REGISTRY_ACCESS, 0, &opened[i], &disposition) != ERROR_SUCCESS) {
+        int failed = 0;
+        int n = item.keyCount;
+        for (; n > 0; --n) {
+            if (RegCreateKeyExA(item.root, s_keys[n], 0, 0, REG_OPTION_NON_VOLATILE,
+                                REGISTRY_ACCESS, 0, &opened[n], &disposition[n]) != ERROR_SUCCESS) {
                 problem = TEXT_CANNOT_MAKE_KEY;
-                failedKey = item.keys[i];
+                failed = n;
                 break;
             }
-            made |= (disposition == REG_CREATED_NEW_KEY) << i;
         }
         // A REG_SZ with its terminating NUL counted in the size. Data that
         // would not fit its path was never joined, and is not written.
-        for (int v = 0; v < item.valueCount && !problem; ++v) {
-            const RegistryValue& value = item.values[v];
-            if (!value.data[0] ||
-                RegSetValueExA(opened[value.key], value.name, 0, REG_SZ, (const BYTE*)value.data,
-                               (DWORD)strlen(value.data) + 1) != ERROR_SUCCESS) {
+        const RegistryValue* value = item.values;
+        for (; !problem && value < item.values + item.valueCount; ++value) {
+            if (!value->data[0] ||
+                RegSetValueExA(opened[value->key], value->name, 0, REG_SZ,
+                               (const BYTE*)value->data,
+                               (DWORD)strlen(value->data) + 1) != ERROR_SUCCESS) {
                 problem = TEXT_CANNOT_SET_VALUE;
-                failedKey = item.keys[value.key];
+                failed = value->key;
             }
         }
         // Only the keys opened: the one that failed was not.
-        while (--i >= 0) {
-            RegCloseKey(opened[i]);
-            if (problem && made >> i & 1)
-                RegDeleteKeyA(item.root, item.keys[i]);
+        while (++n <= item.keyCount) {
+            RegCloseKey(opened[n]);
+            if (problem && disposition[n] == REG_CREATED_NEW_KEY)
+                RegDeleteKeyA(item.root, s_keys[n]);
         }
         if (!problem)
             return true;
-        if (ShowProblem(GetActiveWindow(), MB_RETRYCANCEL, problem, item.rootName, failedKey) !=
+        if (ShowProblem(GetActiveWindow(), MB_RETRYCANCEL, problem, item.rootName, s_keys[failed]) !=
             IDRETRY)
             return false;
     }
 }
 
-// The values built at run time; here so that the item tables can name
-// them.
-static char s_uninstallKey[LONG_PATH_SIZE];
-static char s_displayName[PATH_SIZE];
-static char s_uninstallCommand[LONG_PATH_SIZE];
-static char s_icon[LONG_PATH_SIZE];
-static char s_openCommand[LONG_PATH_SIZE];
-
-static const char* const UNINSTALL_KEYS[] = {s_uninstallKey};
-static const RegistryValue UNINSTALL_VALUES[] = {
-    {0, "DisplayName", s_displayName},
-    {0, "UninstallString", s_uninstallCommand},
-};
-static const RegistryItem UNINSTALL_ENTRY = {
-    HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE\\", UNINSTALL_KEYS, 1, UNINSTALL_VALUES, 2};
-static const char* const UNINSTALL_LOG[] = {
-    LOG_COUNT, "3", LOG_DIR, UNINSTALL_KEY, LOG_SUB_KEY, s_displayName,
-    LOG_KEY "1", "DisplayName", LOG_KEY "2", "UninstallString", 0,
-};
-
-// Logged, then written; given up, it leaves no section behind.
-static void RegisterItem(const char* section, const char* const* log, const RegistryItem& item)
+// Written whole once logged; given up, it leaves no section behind.
+static void RegisterItem(const char* section, bool logged, const RegistryItem& item)
 {
-    if (LogWriteList(section, log) && WriteRegistryItem(item))
+    if (logged && WriteRegistryItem(item))
         return;
     LogForget(section, 0);
     ++g_setup.missingCount;
 }
+
+// The values built at run time; here so that the item tables can name
+// them.
+static char s_uninstallCommand[LONG_PATH_SIZE];
+static char s_icon[LONG_PATH_SIZE];
+static char s_openCommand[LONG_PATH_SIZE];
+
+// The display name, as the uninstall key's path ends in it.
+static const char* const s_displayName = s_keys[1] + sizeof UNINSTALL_KEY;
+
+static const RegistryValue UNINSTALL_VALUES[] = {
+    {1, "DisplayName", s_displayName},
+    {1, "UninstallString", s_uninstallCommand},
+};
+static const RegistryItem UNINSTALL_ENTRY = {
+    HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE\\", 1, UNINSTALL_VALUES, 2};
+static const char* const UNINSTALL_LOG[] = {
+    LOG_COUNT, "3", LOG_DIR, UNINSTALL_KEY, LOG_SUB_KEY, s_displayName,
+    LOG_KEY "1", "DisplayName", LOG_KEY "2", "UninstallString", 0,
+};
 
 void RegisterUninstall()
 {
@@ -113,56 +118,47 @@ void RegisterUninstall()
     // and the uninstaller would then remove the whole list of programs.
     if (!name || !name[0])
         return;
-    JoinText(s_uninstallKey, LONG_PATH_SIZE, UNINSTALL_KEY, "\\", name);
-    CopyString(s_displayName, name);
     // Quoted, or a folder with a space would start C:\Program.exe first.
     // No entry names an uninstaller that is not there (a package without
-    // one): it could only fail the user who chooses it.
+    // one): it could only fail the user who chooses it. Nor is there one
+    // for a name too long to join to its key's path: the Uninstall key
+    // itself would stand in for that.
     char path[PATH_SIZE];
-    s_uninstallCommand[0] = 0;
-    if (JoinPath(path, g_setup.installFolder, g_setup.uninstallerName) && IsFile(path))
-        JoinText(s_uninstallCommand, LONG_PATH_SIZE, "\"", path, "\"");
-    if (s_uninstallCommand[0])
-        RegisterItem(LOG_REG_UNINST, UNINSTALL_LOG, UNINSTALL_ENTRY);
-    else
+    if (!JoinText(s_keys[1], LONG_PATH_SIZE, UNINSTALL_KEY, "\\", name) ||
+        !JoinPath(path, g_setup.installFolder, g_setup.uninstallerName) || !IsFile(path)) {
         ++g_setup.missingCount;
+        return;
+    }
+    JoinText(s_uninstallCommand, LONG_PATH_SIZE, "\"", path, "\"");
+    bool logged = true;
+    for (const char* const* pair = UNINSTALL_LOG; *pair && logged; pair += 2)
+        logged = LogWrite(LOG_REG_UNINST, pair[0], pair[1]);
+    RegisterItem(LOG_REG_UNINST, logged, UNINSTALL_ENTRY);
 }
 
-// The extension comes last: it points at the class only once the class is
-// complete, so that a file type given up half-way leaves .vdb as it was.
-static const char* const FILE_TYPE_KEYS[] = {
-    FILE_CLASS,
-    FILE_CLASS "\\DefaultIcon",
-    FILE_CLASS "\\shell",
-    FILE_CLASS "\\shell\\open",
-    FILE_CLASS "\\shell\\open\\command",
-    FILE_EXTENSION,
-};
+// The file type's keys: its class, the class's keys and the extension, by
+// the numbers the log gives them. The extension has the lowest number and
+// so is made last: it points at the class only once the class is complete,
+// so that a file type given up half-way leaves .vdb as it was.
 static const RegistryValue FILE_TYPE_VALUES[] = {
-    {1, 0, s_icon},
-    {4, 0, s_openCommand},
-    {5, 0, FILE_CLASS},
+    {5, 0, s_icon},
+    {2, 0, s_openCommand},
+    {1, 0, s_keys[6]},
 };
 static const RegistryItem FILE_TYPE = {
-    HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT\\", FILE_TYPE_KEYS, 6, FILE_TYPE_VALUES, 3};
-// Every key before its parent when read by number, as the uninstaller
-// removes them.
-static const char* const FILE_TYPE_LOG[] = {
-    LOG_COUNT, "6",
-    LOG_DIR "1", "",
-    LOG_SUB "1", FILE_EXTENSION,
-    LOG_DIR "6", "",
-    LOG_SUB "6", FILE_CLASS,
-    LOG_SUB "5", "DefaultIcon",
-    LOG_DIR "4", FILE_CLASS,
-    LOG_DIR "5", FILE_CLASS,
-    LOG_SUB "4", "shell",
-    LOG_DIR "3", FILE_CLASS "\\shell",
-    LOG_SUB "3", "open",
-    LOG_DIR "2", FILE_CLASS "\\shell\\open",
-    LOG_SUB "2", "command",
-    0,
+    HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT\\", 6, FILE_TYPE_VALUES, 3};
+
+// The log's keys in the order written: for each, its number n, plus 8 for
+// Sub<n> (the key's name) rather than Dir<n> (its parent's path), plus 16
+// times its parent's number. Read by number, every key comes before its
+// parent, as the uninstaller removes them.
+static const unsigned char FILE_TYPE_LOG[] = {
+    1, 8 + 1, 6, 8 + 6, 8 + 5 + 16 * 6, 4 + 16 * 6, 5 + 16 * 6, 8 + 4 + 16 * 6,
+    3 + 16 * 4, 8 + 3 + 16 * 4, 2 + 16 * 3, 8 + 2 + 16 * 3, 0,
 };
+// The keys' names in the order of their Sub<n> in the log.
+static const char FILE_TYPE_NAMES[] =
+    FILE_EXTENSION "\0" FILE_CLASS "\0DefaultIcon\0shell\0open\0command";
 
 void RegisterFileType()
 {
@@ -174,5 +170,22 @@ void RegisterFileType()
         JoinText(s_icon, LONG_PATH_SIZE, program, ",1");
         JoinText(s_openCommand, LONG_PATH_SIZE, "\"", program, "\" \"%1\"");
     }
-    RegisterItem(LOG_REG_CLASS, FILE_TYPE_LOG, FILE_TYPE);
+    // Each key's path is made as its name is logged, after its parent's.
+    const char* name = FILE_TYPE_NAMES;
+    bool logged = LogWrite(LOG_REG_CLASS, LOG_COUNT, "6");
+    for (const unsigned char* entry = FILE_TYPE_LOG; *entry && logged; ++entry) {
+        const int n = *entry & 7;
+        const char* value = s_keys[*entry >> 4];
+        const char* prefix = LOG_DIR;
+        if (*entry & 8) {
+            JoinText(s_keys[n], LONG_PATH_SIZE, value, value[0] ? "\\" : "", name);
+            value = name;
+            name += strlen(name) + 1;
+            prefix = LOG_SUB;
+        }
+        char key[8];
+        wsprintfA(key, "%s%i", prefix, n);
+        logged = LogWrite(LOG_REG_CLASS, key, value);
+    }
+    RegisterItem(LOG_REG_CLASS, logged, FILE_TYPE);
 }

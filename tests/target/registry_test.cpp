@@ -182,6 +182,23 @@ TEST_F(UninstallEntryTest, AnEntryThatCannotBeWrittenIsAskedAboutAndNeverLeftHal
         EXPECT_FALSE(CountKey(HKEY_LOCAL_MACHINE, key).found);
         EXPECT_TRUE(ReadLogLines(log).empty());
     }
+    {
+        SCOPED_TRACE("a name too long for its key's path: likewise, and no value above it");
+        WriteWholeFile(folder + "\\uninst.exe", "the uninstaller");
+        std::string longName(1000, 'n');
+        g_setup.displayName = longName.c_str();
+        g_setup.missingCount = 0;
+        BoxAnswerer none({});
+        RegisterUninstall();
+        EXPECT_TRUE(none.Seen().empty());
+        EXPECT_EQ(g_setup.missingCount, 1);
+        EXPECT_TRUE(ReadLogLines(log).empty());
+        for (const std::string& above : {std::string(), std::string(UNINSTALL_KEY)}) {
+            EXPECT_FALSE(ReadValue(HKEY_LOCAL_MACHINE, above, "DisplayName").found) << above;
+            EXPECT_FALSE(ReadValue(HKEY_LOCAL_MACHINE, above, "UninstallString").found) << above;
+        }
+        g_setup.displayName = name.c_str();
+    }
 }
 
 TEST_F(UninstallEntryTest, EmptyDisplayNameNeverTouchesTheUninstallList)
