@@ -27,28 +27,26 @@ bool CreateShortcut(const char* linkPath, const char* targetPath)
 {
     // A target that did not fit its path is empty, and a link path too long
     // for the system does not convert below: neither is cut into another.
-    if (!targetPath[0] || FAILED(OleInitialize(0)))
+    IShellLinkA* link;
+    if (!targetPath[0] || FAILED(OleInitialize(0)) ||
+        FAILED(CoCreateInstance(ShellLinkClass, 0, CLSCTX_INPROC_SERVER, ShellLinkInterface,
+                                (void**)&link)))
         return false;
-    IShellLinkA* link = 0;
-    IPersistFile* file = 0;
-    HRESULT result = CoCreateInstance(ShellLinkClass, 0, CLSCTX_INPROC_SERVER,
-                                      ShellLinkInterface, (void**)&link);
-    if (SUCCEEDED(result))
-        result = link->QueryInterface(PersistFileInterface, (void**)&file);
-    if (SUCCEEDED(result))
-        result = link->SetPath(targetPath);
-    if (SUCCEEDED(result))
-        result = link->SetWorkingDirectory(g_setup.installFolder);
+    IPersistFile* file;
+    HRESULT result = link->QueryInterface(PersistFileInterface, (void**)&file);
     if (SUCCEEDED(result)) {
-        WCHAR wide[PATH_SIZE];
-        result = MultiByteToWideChar(CP_ACP, 0, linkPath, -1, wide, PATH_SIZE) > 0
-                     ? file->Save(wide, TRUE)
-                     : E_FAIL;
-    }
-    if (file)
+        result = link->SetPath(targetPath);
+        if (SUCCEEDED(result))
+            result = link->SetWorkingDirectory(g_setup.installFolder);
+        if (SUCCEEDED(result)) {
+            WCHAR wide[PATH_SIZE];
+            result = MultiByteToWideChar(CP_ACP, 0, linkPath, -1, wide, PATH_SIZE) > 0
+                         ? file->Save(wide, TRUE)
+                         : E_FAIL;
+        }
         file->Release();
-    if (link)
-        link->Release();
+    }
+    link->Release();
     return SUCCEEDED(result);
 }
 
@@ -95,6 +93,17 @@ static uint32_t FileSizeOf(const char* path)
     return found.nFileSizeLow;
 }
 
+// The [Links] entries: a number, and a shortcut taken out again.
+static bool LogLinksNumber(const char* key, int number)
+{
+    return LogWriteNumber(LOG_LINKS, key, number);
+}
+
+static void ForgetLink(int number)
+{
+    LogForgetNumbered(LOG_LINKS, LOG_LINK, number);
+}
+
 // Records the group as it is to be made, before any of it is: its
 // shortcuts (none without a folder), its folder, and a size that
 // CreateGroupShortcuts puts in once they are made. With no folder, it takes
@@ -102,7 +111,7 @@ static uint32_t FileSizeOf(const char* path)
 static bool LogGroup(const char* folder)
 {
     const int count = folder[0] ? g_setup.groupLinkCount : 0;
-    bool logged = LogWriteNumber(LOG_LINKS, LOG_COUNT, count);
+    bool logged = LogLinksNumber(LOG_COUNT, count);
     for (int i = 1; i <= g_setup.groupLinkCount; ++i) {
         char link[LONG_PATH_SIZE];
         const char* target;
@@ -110,32 +119,31 @@ static bool LogGroup(const char* folder)
         if (count)
             logged = LogWriteNumbered(LOG_LINKS, LOG_LINK, i, link) && logged;
         else
-            LogForgetNumbered(LOG_LINKS, LOG_LINK, i);
+            ForgetLink(i);
     }
-    return LogWrite(LOG_LINKS, LOG_DIR, folder) && LogWriteNumber(LOG_LINKS, LOG_SIZE, 0) && logged;
+    return LogWrite(LOG_LINKS, LOG_DIR, folder) && LogLinksNumber(LOG_SIZE, 0) && logged;
 }
 
 void CreateGroupFolder()
 {
-    char programs[PATH_SIZE];
-    char folder[LONG_PATH_SIZE] = "";
-    g_setup.groupFolder[0] = 0;
+    // Room for the Programs folder and the group's name however long: a
+    // folder too long to be made is still named when it is reported.
+    char folder[LONG_PATH_SIZE];
     // Without the Programs folder there is no group, and no group shortcut
     // is made from an undefined path.
-    if (SpecialFolderPath(CSIDL_PROGRAMS, programs))
-        JoinText(folder, LONG_PATH_SIZE, programs, "\\", g_setup.groupName);
+    bool logged = SpecialFolderPath(CSIDL_PROGRAMS, folder) &&
+                  JoinText(folder, LONG_PATH_SIZE, folder, "\\", g_setup.groupName) &&
+                  LogGroup(folder);
     // An existing folder of that name is the group; anything else in its
     // place is reported.
-    bool logged = folder[0] && LogGroup(folder);
     while (logged) {
-        if ((int)strlen(folder) < PATH_SIZE && (CreateDirectoryA(folder, 0) || IsFolder(folder))) {
-            CopyString(g_setup.groupFolder, folder);
+        if (CopyString(g_setup.groupFolder, folder) && (CreateDirectoryA(folder, 0) || IsFolder(folder)))
             return;
-        }
         if (!AskRetry(GetActiveWindow(), TEXT_CANNOT_CREATE_DIR, folder))
             break;
     }
     // No group, and so none of its shortcuts.
+    g_setup.groupFolder[0] = 0;
     LogGroup("");
     g_setup.missingCount += g_setup.groupLinkCount + 1;
 }
@@ -159,11 +167,11 @@ void CreateGroupShortcuts()
             total += FileSizeOf(linkPath);
             continue;
         }
-        LogForgetNumbered(LOG_LINKS, LOG_LINK, i);
+        ForgetLink(i);
         ++g_setup.missingCount;
     }
     g_setup.linkCount = count;
-    LogWriteNumber(LOG_LINKS, LOG_SIZE, (int)total);
+    LogLinksNumber(LOG_SIZE, (int)total);
 }
 
 void AddExtraShortcut(int folderId, const char* name, const char* target)
@@ -184,13 +192,13 @@ void AddExtraShortcut(int folderId, const char* name, const char* target)
     // Logged first, n with it, and taken out again when given up.
     int number = g_setup.linkCount + 1;
     if (named && linkPath[0] && LogWriteNumbered(LOG_LINKS, LOG_LINK, number, linkPath) &&
-        LogWriteNumber(LOG_LINKS, LOG_COUNT, number) && SaveShortcut(linkPath, targetPath)) {
+        LogLinksNumber(LOG_COUNT, number) && SaveShortcut(linkPath, targetPath)) {
         g_setup.linkCount = number;
         return;
     }
     if (named) {
-        LogForgetNumbered(LOG_LINKS, LOG_LINK, number);
-        LogWriteNumber(LOG_LINKS, LOG_COUNT, g_setup.linkCount);
+        ForgetLink(number);
+        LogLinksNumber(LOG_COUNT, g_setup.linkCount);
     }
     ++g_setup.missingCount;
 }
