@@ -62,23 +62,24 @@ static bool SaveShortcut(const char* linkPath, const char* targetPath)
 
 const char* GroupLink(int number, const char** target)
 {
-    const char* name = g_setup.groupLinks;
-    for (;;) {
-        *target = name;
-        name += strlen(name) + 1;
-        if (!--number)
-            return name;
-        name += strlen(name) + 1;
+    // Targets and names alternate: the name is the string 2 * number - 1
+    // counted from 0, and the target the one before it.
+    const char* text = g_setup.groupLinks;
+    for (int i = 2 * number; --i;) {
+        *target = text;
+        text += strlen(text) + 1;
     }
+    return text;
 }
 
 const char* LongestGroupLink(bool names)
 {
     const char* longest = "";
-    for (int i = 1; i <= g_setup.groupLinkCount; ++i) {
-        const char* target;
-        const char* name = GroupLink(i, &target);
-        longest = LongerOf(longest, names ? name : target);
+    const char* text = g_setup.groupLinks;
+    for (int i = 0; i < 2 * g_setup.groupLinkCount; ++i) {
+        if ((i & 1) == names)
+            longest = LongerOf(longest, text);
+        text += strlen(text) + 1;
     }
     return longest;
 }
@@ -91,6 +92,13 @@ static uint32_t FileSizeOf(const char* path)
         return 0;
     FindClose(search);
     return found.nFileSizeLow;
+}
+
+// The path of the group's shortcut of that number in folder, and its
+// target in *target.
+static void GroupLinkPath(char* link, const char* folder, int number, const char** target)
+{
+    JoinText(link, LONG_PATH_SIZE, folder, "\\", GroupLink(number, target), ".lnk");
 }
 
 // The [Links] entries: a number, and a shortcut taken out again.
@@ -115,7 +123,7 @@ static bool LogGroup(const char* folder)
     for (int i = 1; i <= g_setup.groupLinkCount; ++i) {
         char link[LONG_PATH_SIZE];
         const char* target;
-        JoinText(link, LONG_PATH_SIZE, folder, "\\", GroupLink(i, &target), ".lnk");
+        GroupLinkPath(link, folder, i, &target);
         if (count)
             logged = LogWriteNumbered(LOG_LINKS, LOG_LINK, i, link) && logged;
         else
@@ -155,11 +163,10 @@ void CreateGroupShortcuts()
     uint32_t total = 0;
     for (int i = 1; i <= count; ++i) {
         const char* target;
-        const char* name = GroupLink(i, &target);
         char targetPath[PATH_SIZE];
         char linkPath[LONG_PATH_SIZE];
+        GroupLinkPath(linkPath, g_setup.groupFolder, i, &target);
         JoinPath(targetPath, g_setup.installFolder, target);
-        JoinText(linkPath, LONG_PATH_SIZE, g_setup.groupFolder, "\\", name, ".lnk");
         // Logged with the group. One skipped, or leading to a file that is
         // not there, leaves a gap in the numbering, as a file the user kept
         // does.
@@ -183,20 +190,19 @@ void AddExtraShortcut(int folderId, const char* name, const char* target)
     // A special folder the shell cannot name is reported by the shortcut's
     // own name: no shortcut is made from an undefined path.
     bool named;
-    for (;;) {
-        named = SpecialFolderPath(folderId, folder);
-        JoinText(linkPath, LONG_PATH_SIZE, folder, named ? "\\" : "", name, ".lnk");
-        if (named || !AskRetry(GetActiveWindow(), TEXT_CANNOT_MAKE_LINK, linkPath))
-            break;
+    while (!(named = SpecialFolderPath(folderId, folder)) &&
+           ShowProblem(GetActiveWindow(), MB_RETRYCANCEL, TEXT_CANNOT_MAKE_LINK, name, ".lnk") ==
+               IDRETRY) {
     }
     // Logged first, n with it, and taken out again when given up.
-    int number = g_setup.linkCount + 1;
-    if (named && linkPath[0] && LogWriteNumbered(LOG_LINKS, LOG_LINK, number, linkPath) &&
-        LogLinksNumber(LOG_COUNT, number) && SaveShortcut(linkPath, targetPath)) {
-        g_setup.linkCount = number;
-        return;
-    }
     if (named) {
+        int number = g_setup.linkCount + 1;
+        if (JoinText(linkPath, LONG_PATH_SIZE, folder, "\\", name, ".lnk") &&
+            LogWriteNumbered(LOG_LINKS, LOG_LINK, number, linkPath) &&
+            LogLinksNumber(LOG_COUNT, number) && SaveShortcut(linkPath, targetPath)) {
+            g_setup.linkCount = number;
+            return;
+        }
         ForgetLink(number);
         LogLinksNumber(LOG_COUNT, g_setup.linkCount);
     }
