@@ -40,6 +40,22 @@ struct RegistryItem {
 // for) and the user is asked, with the key named; Retry writes the whole
 // item again. True when the item is complete, false once the user chose
 // Cancel.
+// Sets the item's values in its opened keys. Null when all are set, else
+// the problem, with the number of the key in *failed.
+static const char* SetValues(const RegistryItem& item, const HKEY* opened, int* failed)
+{
+    for (const RegistryValue* value = item.values; value < item.values + item.valueCount; ++value) {
+        // A REG_SZ with its terminating NUL counted in the size. Data that
+        // would not fit its path was never joined, and is not written.
+        *failed = value->key;
+        if (!value->data[0] ||
+            RegSetValueExA(opened[value->key], value->name, 0, REG_SZ, (const BYTE*)value->data,
+                           (DWORD)strlen(value->data) + 1) != ERROR_SUCCESS)
+            return TEXT_CANNOT_SET_VALUE;
+    }
+    return 0;
+}
+
 static bool WriteRegistryItem(const RegistryItem& item)
 {
     for (;;) {
@@ -56,18 +72,8 @@ static bool WriteRegistryItem(const RegistryItem& item)
                 break;
             }
         }
-        // A REG_SZ with its terminating NUL counted in the size. Data that
-        // would not fit its path was never joined, and is not written.
-        const RegistryValue* value = item.values;
-        for (; !problem && value < item.values + item.valueCount; ++value) {
-            if (!value->data[0] ||
-                RegSetValueExA(opened[value->key], value->name, 0, REG_SZ,
-                               (const BYTE*)value->data,
-                               (DWORD)strlen(value->data) + 1) != ERROR_SUCCESS) {
-                problem = TEXT_CANNOT_SET_VALUE;
-                failed = value->key;
-            }
-        }
+        if (!problem)
+            problem = SetValues(item, opened, &failed);
         // Only the keys opened: the one that failed was not.
         while (++n <= item.keyCount) {
             RegCloseKey(opened[n]);
@@ -160,16 +166,17 @@ static const unsigned char FILE_TYPE_LOG[] = {
 static const char FILE_TYPE_NAMES[] =
     FILE_EXTENSION "\0" FILE_CLASS "\0DefaultIcon\0shell\0open\0command";
 
-void RegisterFileType()
+// Not inlined into the finish page, its one caller: that would move it
+// behind the resources with the page's code.
+__attribute__((noinline)) void RegisterFileType()
 {
-    char program[PATH_SIZE];
-    s_icon[0] = s_openCommand[0] = 0;
     // Both parts of the command quoted: the program's path may hold a
-    // space, and so may the document's.
-    if (JoinStrings(program, g_setup.installFolder, PRODUCT_PROGRAM)) {
-        JoinText(s_icon, LONG_PATH_SIZE, program, ",1");
-        JoinText(s_openCommand, LONG_PATH_SIZE, "\"", program, "\" \"%1\"");
-    }
+    // space, and so may the document's. Each value is sized so that it
+    // holds the program's path only when that fits a path: otherwise both
+    // are left empty, and are not written.
+    JoinText(s_icon, PATH_SIZE + 2, g_setup.installFolder, PRODUCT_PROGRAM, ",1");
+    JoinText(s_openCommand, PATH_SIZE + 7, "\"", g_setup.installFolder, PRODUCT_PROGRAM,
+             "\" \"%1\"");
     // Each key's path is made as its name is logged, after its parent's.
     const char* name = FILE_TYPE_NAMES;
     bool logged = LogWrite(LOG_REG_CLASS, LOG_COUNT, "6");
