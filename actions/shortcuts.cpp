@@ -101,21 +101,24 @@ static void GroupLinkPath(char* link, const char* folder, int number, const char
     JoinText(link, LONG_PATH_SIZE, folder, "\\", GroupLink(number, target), ".lnk");
 }
 
-// The [Links] entries: a number, and a shortcut taken out again.
+// The [Links] entries: a number, and a shortcut given up, taken out again
+// and counted missing.
 static bool LogLinksNumber(const char* key, int number)
 {
     return LogWriteNumber(LOG_LINKS, key, number);
 }
 
-static void ForgetLink(int number)
+static void GiveUpLink(int number)
 {
     LogForgetNumbered(LOG_LINKS, LOG_LINK, number);
+    ++g_setup.missingCount;
 }
 
 // Records the group as it is to be made, before any of it is: its
 // shortcuts (none without a folder), its folder, and a size that
 // CreateGroupShortcuts puts in once they are made. With no folder, it takes
-// back what an earlier call recorded. True when everything is in the log.
+// back what an earlier call recorded, and counts the shortcuts missing.
+// True when everything is in the log.
 static bool LogGroup(const char* folder)
 {
     const int count = folder[0] ? g_setup.groupLinkCount : 0;
@@ -127,7 +130,7 @@ static bool LogGroup(const char* folder)
         if (count)
             logged = LogWriteNumbered(LOG_LINKS, LOG_LINK, i, link) && logged;
         else
-            ForgetLink(i);
+            GiveUpLink(i);
     }
     return LogWrite(LOG_LINKS, LOG_DIR, folder) && LogLinksNumber(LOG_SIZE, 0) && logged;
 }
@@ -150,10 +153,11 @@ void CreateGroupFolder()
         if (!AskRetry(GetActiveWindow(), TEXT_CANNOT_CREATE_DIR, folder))
             break;
     }
-    // No group, and so none of its shortcuts.
+    // No group, and so none of its shortcuts: they are counted missing
+    // with it.
     g_setup.groupFolder[0] = 0;
     LogGroup("");
-    g_setup.missingCount += g_setup.groupLinkCount + 1;
+    ++g_setup.missingCount;
 }
 
 void CreateGroupShortcuts()
@@ -174,8 +178,7 @@ void CreateGroupShortcuts()
             total += FileSizeOf(linkPath);
             continue;
         }
-        ForgetLink(i);
-        ++g_setup.missingCount;
+        GiveUpLink(i);
     }
     g_setup.linkCount = count;
     LogLinksNumber(LOG_SIZE, (int)total);
@@ -195,16 +198,15 @@ void AddExtraShortcut(int folderId, const char* name, const char* target)
                IDRETRY) {
     }
     // Logged first, n with it, and taken out again when given up.
-    if (named) {
-        int number = g_setup.linkCount + 1;
-        if (JoinText(linkPath, LONG_PATH_SIZE, folder, "\\", name, ".lnk") &&
-            LogWriteNumbered(LOG_LINKS, LOG_LINK, number, linkPath) &&
-            LogLinksNumber(LOG_COUNT, number) && SaveShortcut(linkPath, targetPath)) {
-            g_setup.linkCount = number;
-            return;
-        }
-        ForgetLink(number);
+    int number = g_setup.linkCount + 1;
+    if (!named) {
+        ++g_setup.missingCount;
+    } else if (JoinText(linkPath, LONG_PATH_SIZE, folder, "\\", name, ".lnk") &&
+               LogWriteNumbered(LOG_LINKS, LOG_LINK, number, linkPath) &&
+               LogLinksNumber(LOG_COUNT, number) && SaveShortcut(linkPath, targetPath)) {
+        g_setup.linkCount = number;
+    } else {
+        GiveUpLink(number);
         LogLinksNumber(LOG_COUNT, g_setup.linkCount);
     }
-    ++g_setup.missingCount;
 }
