@@ -27,27 +27,25 @@ bool CreateShortcut(const char* linkPath, const char* targetPath)
 {
     // A target that did not fit its path is empty, and a link path too long
     // for the system does not convert below: neither is cut into another.
-    IShellLinkA* link;
+    void* object;
     if (!targetPath[0] || FAILED(OleInitialize(0)) ||
         FAILED(CoCreateInstance(ShellLinkClass, 0, CLSCTX_INPROC_SERVER, ShellLinkInterface,
-                                (void**)&link)))
+                                &object)))
         return false;
+    // A variable whose address is never taken: it stays in a register.
+    IShellLinkA* const link = (IShellLinkA*)object;
     IPersistFile* file;
-    HRESULT result = link->QueryInterface(PersistFileInterface, (void**)&file);
-    if (SUCCEEDED(result)) {
-        result = link->SetPath(targetPath);
-        if (SUCCEEDED(result))
-            result = link->SetWorkingDirectory(g_setup.installFolder);
-        if (SUCCEEDED(result)) {
-            WCHAR wide[PATH_SIZE];
-            result = MultiByteToWideChar(CP_ACP, 0, linkPath, -1, wide, PATH_SIZE) > 0
-                         ? file->Save(wide, TRUE)
-                         : E_FAIL;
-        }
+    bool saved = false;
+    if (SUCCEEDED(link->QueryInterface(PersistFileInterface, (void**)&file))) {
+        WCHAR wide[PATH_SIZE];
+        saved = SUCCEEDED(link->SetPath(targetPath)) &&
+                SUCCEEDED(link->SetWorkingDirectory(g_setup.installFolder)) &&
+                MultiByteToWideChar(CP_ACP, 0, linkPath, -1, wide, PATH_SIZE) > 0 &&
+                SUCCEEDED(file->Save(wide, TRUE));
         file->Release();
     }
     link->Release();
-    return SUCCEEDED(result);
+    return saved;
 }
 
 // One shortcut, asked about again while it cannot be saved; false once the
