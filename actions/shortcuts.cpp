@@ -74,7 +74,9 @@ const char* LongestGroupLink(bool names)
 {
     const char* longest = "";
     const char* text = g_setup.groupLinks;
-    for (int i = 0; i < 2 * g_setup.groupLinkCount; ++i) {
+    // Targets and names alternate, and the count runs down from an even
+    // number: names come at the odd counts.
+    for (int i = 2 * g_setup.groupLinkCount; i > 0; --i) {
         if ((i & 1) == names)
             longest = LongerOf(longest, text);
         text += strlen(text) + 1;
