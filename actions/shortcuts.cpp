@@ -23,39 +23,37 @@ bool SpecialFolderPath(int folderId, char* buffer)
     return buffer[0] != 0;
 }
 
-bool CreateShortcut(const char* linkPath, const char* targetPath)
-{
-    // A target that did not fit its path is empty, and a link path too long
-    // for the system does not convert below: neither is cut into another.
-    void* object;
-    if (!targetPath[0] || FAILED(OleInitialize(0)) ||
-        FAILED(CoCreateInstance(ShellLinkClass, 0, CLSCTX_INPROC_SERVER, ShellLinkInterface,
-                                &object)))
-        return false;
-    // A variable whose address is never taken: it stays in a register.
-    IShellLinkA* const link = (IShellLinkA*)object;
-    IPersistFile* file;
-    bool saved = false;
-    if (SUCCEEDED(link->QueryInterface(PersistFileInterface, (void**)&file))) {
-        WCHAR wide[PATH_SIZE];
-        saved = SUCCEEDED(link->SetPath(targetPath)) &&
-                SUCCEEDED(link->SetWorkingDirectory(g_setup.installFolder)) &&
-                MultiByteToWideChar(CP_ACP, 0, linkPath, -1, wide, PATH_SIZE) > 0 &&
-                SUCCEEDED(file->Save(wide, TRUE));
-        file->Release();
-    }
-    link->Release();
-    return saved;
-}
-
 // One shortcut, asked about again while it cannot be saved; false once the
 // user has chosen Cancel, and then nothing of it is logged.
 static bool SaveShortcut(const char* linkPath, const char* targetPath)
 {
-    while (!CreateShortcut(linkPath, targetPath))
+    for (;;) {
+        // A target that did not fit its path is empty, and a link path too
+        // long for the system does not convert below: neither is cut into
+        // another.
+        void* object;
+        if (targetPath[0] && SUCCEEDED(OleInitialize(0)) &&
+            SUCCEEDED(CoCreateInstance(ShellLinkClass, 0, CLSCTX_INPROC_SERVER,
+                                       ShellLinkInterface, &object))) {
+            // A variable whose address is never taken: it stays in a register.
+            IShellLinkA* const link = (IShellLinkA*)object;
+            IPersistFile* file;
+            bool saved = false;
+            if (SUCCEEDED(link->QueryInterface(PersistFileInterface, (void**)&file))) {
+                WCHAR wide[PATH_SIZE];
+                saved = SUCCEEDED(link->SetPath(targetPath)) &&
+                        SUCCEEDED(link->SetWorkingDirectory(g_setup.installFolder)) &&
+                        MultiByteToWideChar(CP_ACP, 0, linkPath, -1, wide, PATH_SIZE) > 0 &&
+                        SUCCEEDED(file->Save(wide, TRUE));
+                file->Release();
+            }
+            link->Release();
+            if (saved)
+                return true;
+        }
         if (!AskRetry(GetActiveWindow(), TEXT_CANNOT_MAKE_LINK, linkPath))
             return false;
-    return true;
+    }
 }
 
 const char* GroupLink(int number, const char** target)

@@ -223,8 +223,6 @@ const char* GroupLink(int number, const char** target);
 // The longest target (names false) or name (names true) of the group's
 // shortcuts; "" when there are none.
 const char* LongestGroupLink(bool names);
-// True when the .lnk was saved.
-bool CreateShortcut(const char* linkPath, const char* targetPath);
 void CreateGroupFolder();
 void CreateGroupShortcuts();
 void AddExtraShortcut(int folderId, const char* name, const char* target);
