@@ -12,9 +12,11 @@ static const int MAX_ITEM_KEYS = 6;
 
 // The paths of the item's keys below its root, by the numbers the log gives
 // them: every key has a higher number than the keys below it. Number 0
-// stays empty, the root itself. A row holds LONG_PATH_SIZE bytes; its size
-// is a power of two only so that a row is found by a shift.
-static char s_keys[MAX_ITEM_KEYS + 1][2048];
+// stays empty, the root itself. A path takes up to LONG_PATH_SIZE bytes of
+// its row; the row's size is a power of two so that a row is found by a
+// shift.
+static char s_keys[MAX_ITEM_KEYS + 1][1024];
+static_assert(sizeof s_keys[0] >= LONG_PATH_SIZE, "a key's row holds a long path");
 
 // One string value of an item: the number of the key it goes into, its
 // name (null for the key's default value) and its data.
