@@ -36,12 +36,6 @@ struct RegistryItem {
     int valueCount;
 };
 
-// Creates the item's keys below its root, parents first, and sets its
-// values. Where a key or a value cannot be written, the keys this attempt
-// made are taken away again (so that no key stays without the value it is
-// for) and the user is asked, with the key named; Retry writes the whole
-// item again. True when the item is complete, false once the user chose
-// Cancel.
 // Sets the item's values in its opened keys. Null when all are set, else
 // the problem, with the number of the key in *failed.
 static const char* SetValues(const RegistryItem& item, const HKEY* opened, int* failed)
@@ -58,6 +52,12 @@ static const char* SetValues(const RegistryItem& item, const HKEY* opened, int* 
     return 0;
 }
 
+// Creates the item's keys below its root, parents first, and sets its
+// values. Where a key or a value cannot be written, the keys this attempt
+// made are taken away again (so that no key stays without the value it is
+// for) and the user is asked, with the key named; Retry writes the whole
+// item again. True when the item is complete, false once the user chose
+// Cancel.
 static bool WriteRegistryItem(const RegistryItem& item)
 {
     for (;;) {
@@ -126,7 +126,6 @@ void RegisterUninstall()
     // and the uninstaller would then remove the whole list of programs.
     if (!name || !name[0])
         return;
-    // Quoted, or a folder with a space would start C:\Program.exe first.
     // No entry names an uninstaller that is not there (a package without
     // one): it could only fail the user who chooses it. Nor is there one
     // for a name too long to join to its key's path: the Uninstall key
@@ -137,6 +136,7 @@ void RegisterUninstall()
         ++g_setup.missingCount;
         return;
     }
+    // Quoted, or a folder with a space would start C:\Program.exe first.
     JoinText(s_uninstallCommand, LONG_PATH_SIZE, "\"", path, "\"");
     bool logged = true;
     for (const char* const* pair = UNINSTALL_LOG; *pair && logged; pair += 2)
