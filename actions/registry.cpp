@@ -164,9 +164,10 @@ static const unsigned char FILE_TYPE_LOG[] = {
     1, 8 + 1, 6, 8 + 6, 8 + 5 + 16 * 6, 4 + 16 * 6, 5 + 16 * 6, 8 + 4 + 16 * 6,
     3 + 16 * 4, 8 + 3 + 16 * 4, 2 + 16 * 3, 8 + 2 + 16 * 3, 0,
 };
-// The keys' names in the order of their Sub<n> in the log.
+// The keys' names in the order of their Sub<n> in the log; a name below
+// another key starts with the backslash that joins it to its parent's path.
 static const char FILE_TYPE_NAMES[] =
-    FILE_EXTENSION "\0" FILE_CLASS "\0DefaultIcon\0shell\0open\0command";
+    FILE_EXTENSION "\0" FILE_CLASS "\0\\DefaultIcon\0\\shell\0\\open\0\\command";
 
 // Not inlined into the finish page, its one caller: that would move it
 // behind the resources with the page's code.
@@ -187,8 +188,9 @@ __attribute__((noinline)) void RegisterFileType()
         const char* value = s_keys[*entry >> 4];
         const char* prefix = LOG_DIR;
         if (*entry & 8) {
-            JoinText(s_keys[n], LONG_PATH_SIZE, value, value[0] ? "\\" : "", name);
-            value = name;
+            JoinText(s_keys[n], LONG_PATH_SIZE, value, name);
+            // The name is logged without its backslash.
+            value = name + (*entry >> 4 != 0);
             name += strlen(name) + 1;
             prefix = LOG_SUB;
         }
