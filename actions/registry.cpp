@@ -84,8 +84,8 @@ static bool WriteRegistryItem(const RegistryItem& item)
         }
         if (!problem)
             return true;
-        if (ShowProblem(GetActiveWindow(), MB_RETRYCANCEL, problem, item.rootName, s_keys[failed]) !=
-            IDRETRY)
+        if (ShowProblem(GetActiveWindow(), MB_RETRYCANCEL, problem, item.rootName,
+                        s_keys[failed]) != IDRETRY)
             return false;
     }
 }

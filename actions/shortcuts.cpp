@@ -146,7 +146,8 @@ void CreateGroupFolder()
     // An existing folder of that name is the group; anything else in its
     // place is reported.
     while (logged) {
-        if (CopyString(g_setup.groupFolder, folder) && (CreateDirectoryA(folder, 0) || IsFolder(folder)))
+        if (CopyString(g_setup.groupFolder, folder) &&
+            (CreateDirectoryA(folder, 0) || IsFolder(folder)))
             return;
         if (!AskRetry(GetActiveWindow(), TEXT_CANNOT_CREATE_DIR, folder))
             break;
