@@ -15,7 +15,10 @@ bool IsFolder(const char* path)
 
 bool IsFile(const char* path)
 {
-    return PathExists(path) && !IsFolder(path);
+    // Nothing at the path reads as a folder: INVALID_FILE_ATTRIBUTES has
+    // the directory bit set too.
+    static_assert(INVALID_FILE_ATTRIBUTES & FILE_ATTRIBUTE_DIRECTORY, "no attributes, no file");
+    return !(GetFileAttributesA(path) & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // An uninstaller that met a file in use leaves it, and then its folder, to

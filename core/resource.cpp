@@ -3,13 +3,11 @@
 
 const unsigned char* LockDataResource(int id, uint32_t* size)
 {
-    *size = 0;
-    HRSRC found = FindResourceA(g_setup.instance, MAKEINTRESOURCEA(id), (LPCSTR)RT_RCDATA);
-    if (!found)
-        return 0;
-    HGLOBAL loaded = LoadResource(g_setup.instance, found);
-    const unsigned char* data = loaded ? (const unsigned char*)LockResource(loaded) : 0;
-    if (data)
-        *size = SizeofResource(g_setup.instance, found);
+    HINSTANCE instance = g_setup.instance;
+    HRSRC found = FindResourceA(instance, MAKEINTRESOURCEA(id), (LPCSTR)RT_RCDATA);
+    // LockResource gives null for a resource that could not be loaded.
+    const unsigned char* data =
+        found ? (const unsigned char*)LockResource(LoadResource(instance, found)) : 0;
+    *size = data ? SizeofResource(instance, found) : 0;
     return data;
 }
