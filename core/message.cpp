@@ -19,12 +19,19 @@ int ShowProblem(HWND owner, UINT type, const char* a, const char* b, const char*
     return ShowError(owner, text, type);
 }
 
+// Kept out of line, so that the pieces it leaves empty are passed once.
+static __attribute__((noinline)) int ShowItemProblem(HWND owner, UINT type, const char* problem,
+                                                     const char* item)
+{
+    return ShowProblem(owner, type, problem, item);
+}
+
 LATE_CODE void ShowRefusal(HWND page, const char* problem, const char* item)
 {
-    ShowProblem(page, MB_OK, problem, item);
+    ShowItemProblem(page, MB_OK, problem, item);
 }
 
 bool AskRetry(HWND owner, const char* problem, const char* item)
 {
-    return ShowProblem(owner, MB_RETRYCANCEL, problem, item) == IDRETRY;
+    return ShowItemProblem(owner, MB_RETRYCANCEL, problem, item) == IDRETRY;
 }
