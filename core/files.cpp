@@ -45,22 +45,21 @@ void KeepFromRestartDeletion(const char* path)
     if (!RegQueryValueExW(key, PENDING, 0, &type, (BYTE*)list, &size) && type == REG_MULTI_SZ) {
         memset((BYTE*)list + size, 0, 8);
         WCHAR *from = list, *kept = list;
-        bool dropped = false;
         while (*from) {
             WCHAR* pair = kept;
             while ((*kept++ = *from++))
                 ;
-            const bool deletion = !*from;
+            WCHAR* target = kept;
             while ((*kept++ = *from++))
                 ;
-            if (deletion && !lstrcmpiW(pair, name)) {
+            if (!*target && !lstrcmpiW(pair, name))
                 kept = pair;
-                dropped = true;
-            }
         }
-        *kept++ = 0;
-        if (dropped)
+        // Something was dropped when the kept pairs end short of the list.
+        if (kept != from) {
+            *kept++ = 0;
             RegSetValueExW(key, PENDING, 0, REG_MULTI_SZ, (BYTE*)list, (DWORD)((BYTE*)kept - (BYTE*)list));
+        }
     }
     RegCloseKey(key);
 }
