@@ -131,13 +131,19 @@ static void KeepEarlier(const char* kind, const char* item)
 }
 
 // key = value, for a key that records an item of that kind (null for
-// none). Where an earlier run's log was found, the item the key recorded
-// goes into [Earlier] first when the value names another.
+// none); a null value takes the key away. Where an earlier run's log was
+// found, the item the key recorded goes into [Earlier] first when the value
+// names another, and nothing is taken away: an earlier run may have
+// recorded the same item under the key.
 static bool Record(const char* section, const char* key, const char* value, const char* kind)
 {
     char old[LONG_PATH_SIZE];
-    if (s_earlier && kind && ReadValue(section, key, old) && lstrcmpiA(old, value))
-        KeepEarlier(kind, old);
+    if (s_earlier) {
+        if (!value)
+            return false;
+        if (kind && ReadValue(section, key, old) && lstrcmpiA(old, value))
+            KeepEarlier(kind, old);
+    }
     return UpdateLog(section, key, value);
 }
 
@@ -153,9 +159,7 @@ bool LogWrite(const char* section, const char* key, const char* value)
 
 void LogForget(const char* section, const char* key)
 {
-    // An earlier run may have recorded the same item under the key.
-    if (!s_earlier)
-        UpdateLog(section, key, 0);
+    Record(section, key, 0, 0);
 }
 
 bool LogWriteNumber(const char* section, const char* key, int number)
@@ -175,9 +179,7 @@ bool LogWriteNumbered(const char* section, const char* prefix, int number, const
 
 void LogForgetNumbered(const char* section, const char* prefix, int number)
 {
-    char key[32];
-    NumberedKey(key, prefix, number);
-    LogForget(section, key);
+    LogWriteNumbered(section, prefix, number, 0);
 }
 
 bool LogWriteList(const char* section, const char* const* pairs)
