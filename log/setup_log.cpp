@@ -91,7 +91,9 @@ void DiscardLog()
         DeleteFileA(g_setup.logPath);
 }
 
-static void NumberedKey(char* key, const char* prefix, int number)
+// prefix and number, as in File3, or with an empty prefix the number alone.
+// Out of line, so that one call of wsprintfA serves every key and number.
+static __attribute__((noinline)) void NumberedKey(char* key, const char* prefix, int number)
 {
     wsprintfA(key, "%s%i", prefix, number);
 }
@@ -165,7 +167,7 @@ void LogForget(const char* section, const char* key)
 bool LogWriteNumber(const char* section, const char* key, int number)
 {
     char text[16];
-    wsprintfA(text, "%i", number);
+    NumberedKey(text, "", number);
     return LogWrite(section, key, text);
 }
 
