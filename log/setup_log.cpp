@@ -116,8 +116,9 @@ static int ReadCount(const char* section)
     char text[LONG_PATH_SIZE];
     int count = 0;
     ReadValue(section, LOG_COUNT, text);
-    for (const char* digit = text; *digit >= '0' && *digit <= '9'; ++digit)
-        count = count * 10 + *digit - '0';
+    unsigned digit;
+    for (const unsigned char* next = (const unsigned char*)text; (digit = *next - '0') < 10; ++next)
+        count = count * 10 + (int)digit;
     return count;
 }
 
