@@ -39,13 +39,14 @@ static bool WriteEntry(const char* path, const ArchiveEntry& entry, bool* create
     *created = true;
     // Straight from the resource's memory, in pieces, so that between them
     // the system can see the page is alive during a long copy.
-    uint32_t done = 0;
+    const unsigned char* next = entry.bytes;
+    uint32_t left = entry.size;
     bool ok = true;
-    while (ok && done < entry.size) {
-        DWORD piece = entry.size - done < WRITE_PIECE ? entry.size - done : WRITE_PIECE;
-        DWORD written = 0;
-        ok = WriteFile(file, entry.bytes + done, piece, &written, 0) && written == piece;
-        done += written;
+    while (ok && left) {
+        DWORD piece = left < WRITE_PIECE ? left : WRITE_PIECE, written;
+        ok = WriteFile(file, next, piece, &written, 0) && written == piece;
+        next += piece;
+        left -= piece;
         KeepResponsive();
     }
     CloseHandle(file);
@@ -112,9 +113,9 @@ bool ExtractPayload(const unsigned char* archive, uint32_t size, HWND page)
     LogWrite(LOG_COMMON, LOG_PROGRAM_NAME, g_setup.displayName);
     LogWrite(LOG_FILES, LOG_DIR, g_setup.installFolder);
 
-    uint32_t total = 0, count = 0;
-    if (!ReadArchiveHeader(archive, size, &total, &count))
-        count = 0;
+    // No header, no entries.
+    uint32_t total, count = 0;
+    ReadArchiveHeader(archive, size, &total, &count);
     LogWriteNumber(LOG_FILES, LOG_COUNT, (int)(count + (uint32_t)g_setup.extraFileCount));
     LogWriteNumber(LOG_FILES, LOG_SIZE, (int)g_setup.payloadTotal);
 
