@@ -68,7 +68,7 @@ void LoadSetupStrings()
 
     // The group's shortcuts: as many pairs as the list says and holds.
     data = LockDataResource(IDR_GROUP_LINKS, &size);
-    uint32_t offset = 4, count = 0, found = 0, total;
+    uint32_t offset = 4, count = 0, found = 0;
     const char* link[2];
     ReadLinkCount(data, size, &count);
     while (found < count && NextGroupLink(data, size, &offset, &link[0], &link[1]))
@@ -77,8 +77,7 @@ void LoadSetupStrings()
     g_setup.groupLinks = (const char*)data + 4;
 
     data = LockDataResource(IDR_PAYLOAD, &size);
-    if (ReadArchiveHeader(data, size, &total, &count))
-        g_setup.payloadTotal = total;
+    ReadArchiveHeader(data, size, &g_setup.payloadTotal, &count);
 
     data = LockDataResource(IDR_DISPLAY_NAME, &size);
     g_setup.displayName = ReadDisplayName(data, size);
@@ -133,9 +132,10 @@ int RunWizard(HINSTANCE instance, HINSTANCE, LPSTR, int)
     }
     LoadSetupStrings();
     RunPages();
-    if (!g_setup.exitCode && g_setup.missingCount)
-        g_setup.exitCode = EXIT_INCOMPLETE;
-    return g_setup.exitCode;
+    int code = g_setup.exitCode;
+    if (!code && g_setup.missingCount)
+        code = EXIT_INCOMPLETE;
+    return code;
 }
 
 void KeepResponsive()
