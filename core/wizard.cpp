@@ -156,17 +156,12 @@ INT_PTR HandleCommonPageMessage(HWND page, UINT message, WPARAM wParam)
     if (message == WM_CLOSE) {
         if (ConfirmExit(page))
             EndDialog(page, PAGE_EXIT);
-        return TRUE;
-    }
-    if (message != WM_COMMAND)
-        return FALSE;
-    switch (LOWORD(wParam)) {
-    case IDC_CANCEL:
+    } else if (message == WM_COMMAND && LOWORD(wParam) == IDC_CANCEL) {
         SendMessageA(page, WM_CLOSE, 0, 0);
-        return TRUE;
-    case IDC_BACK:
+    } else if (message == WM_COMMAND && LOWORD(wParam) == IDC_BACK) {
         EndDialog(page, PAGE_BACK);
-        return TRUE;
+    } else {
+        return FALSE;
     }
-    return FALSE;
+    return TRUE;
 }
