@@ -53,6 +53,20 @@ static bool WriteEntry(const char* path, const ArchiveEntry& entry, bool* create
     return ok;
 }
 
+// File<number> = path under [Files], or with a null path the key taken
+// away. Out of line, as the next, so that the section and key are passed
+// from one place.
+static __attribute__((noinline)) bool LogFile(uint32_t number, const char* path)
+{
+    return LogWriteNumbered(LOG_FILES, LOG_FILE, (int)number, path);
+}
+
+// [Files] n: the entries and the files beyond the payload that are logged.
+static __attribute__((noinline)) void LogFileCount(uint32_t entries)
+{
+    LogWriteNumber(LOG_FILES, LOG_COUNT, (int)(entries + (uint32_t)g_setup.extraFileCount));
+}
+
 // How many entries extraction went through, and whether the package's
 // uninstaller was among the files given up.
 static uint32_t s_entryCount;
@@ -73,7 +87,7 @@ static void ExtractEntry(const ArchiveEntry& entry, uint32_t index, HWND page)
         // Logged before it is made: a crash while it is written leaves
         // nothing the uninstaller does not know of.
         KeepFromRestartDeletion(path);
-        if (LogWriteNumbered(LOG_FILES, LOG_FILE, (int)index, path)) {
+        if (LogFile(index, path)) {
             bool created = false;
             while (!(written = fits && WriteEntry(path, entry, &created)) &&
                    AskRetry(page, TEXT_CANNOT_WRITE, path))
@@ -83,7 +97,7 @@ static void ExtractEntry(const ArchiveEntry& entry, uint32_t index, HWND page)
             if (!written) {
                 if (created)
                     DeleteFileA(path);
-                LogForgetNumbered(LOG_FILES, LOG_FILE, (int)index);
+                LogFile(index, 0);
             }
         }
         if (!written) {
@@ -116,7 +130,7 @@ bool ExtractPayload(const unsigned char* archive, uint32_t size, HWND page)
     // No header, no entries.
     uint32_t total, count = 0;
     ReadArchiveHeader(archive, size, &total, &count);
-    LogWriteNumber(LOG_FILES, LOG_COUNT, (int)(count + (uint32_t)g_setup.extraFileCount));
+    LogFileCount(count);
     LogWriteNumber(LOG_FILES, LOG_SIZE, (int)g_setup.payloadTotal);
 
     uint32_t offset = ARCHIVE_HEADER_SIZE, i = 0;
@@ -127,11 +141,11 @@ bool ExtractPayload(const unsigned char* archive, uint32_t size, HWND page)
     // uninstaller's walk over it) past the entries really there: n,
     // rewritten where it stands, counts those.
     if (i < count)
-        LogWriteNumber(LOG_FILES, LOG_COUNT, (int)(i + (uint32_t)g_setup.extraFileCount));
+        LogFileCount(i);
 
     char path[PATH_SIZE];
     if (JoinPath(path, g_setup.installFolder, EXTRA_LOGGED_FILE))
-        LogWriteNumbered(LOG_FILES, LOG_FILE, (int)(i + 1), path);
+        LogFile(i + 1, path);
     s_entryCount = i;
     return !s_uninstallerLost;
 }
