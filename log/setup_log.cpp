@@ -27,52 +27,47 @@
 // Set once the user has chosen to go on without the log.
 static bool s_givenUp;
 
-// The copy is named as long as the log, so that it fits wherever the log
-// does: setup.log becomes setup.tmp.
-static bool SaveChange(const char* section, const char* key, const char* value)
-{
-    const char* log = g_setup.logPath;
-    char temp[PATH_SIZE];
-    CopyString(temp, log);
-    memcpy(temp + strlen(temp) - 3, LOG_TEMP_NAME + 6, 3);
-    // A log that is there but cannot be read is not written over: that
-    // would lose what it records. A folder in its place is reported when
-    // the copy cannot be moved over it.
-    if (!CopyFileA(log, temp, FALSE)) {
-        if (IsFile(log))
-            return false;
-        DeleteFileA(temp);
-    }
-    if (!WritePrivateProfileStringA(section, key, value, temp))
-        return false;
-    // Taking away what was never there writes nothing.
-    if (!PathExists(temp))
-        return true;
-    HANDLE file = CreateFileA(temp, GENERIC_WRITE, 0, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
-    bool ok = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
-    ok = ok && MoveFileExA(temp, log, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    if (!ok)
-        DeleteFileA(temp);
-    return ok;
-}
-
 // One change, asked about while it cannot be written; once the user has
 // given the log up, tried once without asking. True when the log on disk
 // holds it.
 static bool UpdateLog(const char* section, const char* key, const char* value)
 {
     // Until the copying page names the log there is nowhere to write.
-    if (!g_setup.logPath[0])
+    const char* log = g_setup.logPath;
+    if (!log[0])
         return false;
-    while (!SaveChange(section, key, value)) {
-        if (s_givenUp || !AskRetry(GetActiveWindow(), TEXT_CANNOT_WRITE, g_setup.logPath)) {
+    // The copy is named as long as the log, so that it fits wherever the
+    // log does: setup.log becomes setup.tmp.
+    char temp[PATH_SIZE];
+    CopyString(temp, log);
+    memcpy(temp + strlen(temp) - 3, LOG_TEMP_NAME + 6, 3);
+    for (;;) {
+        // A log that is there but cannot be read is not written over: that
+        // would lose what it records. A folder in its place is reported
+        // when the copy cannot be moved over it.
+        bool ok = CopyFileA(log, temp, FALSE);
+        if (!ok && !IsFile(log)) {
+            DeleteFileA(temp);
+            ok = true;
+        }
+        if (ok && WritePrivateProfileStringA(section, key, value, temp)) {
+            // Taking away what was never there writes nothing.
+            if (!PathExists(temp))
+                return true;
+            HANDLE file = CreateFileA(temp, GENERIC_WRITE, 0, 0, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, 0);
+            ok = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
+            if (file != INVALID_HANDLE_VALUE)
+                CloseHandle(file);
+            if (ok && MoveFileExA(temp, log, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+                return true;
+            DeleteFileA(temp);
+        }
+        if (s_givenUp || !AskRetry(GetActiveWindow(), TEXT_CANNOT_WRITE, log)) {
             s_givenUp = true;
             return false;
         }
     }
-    return true;
 }
 
 // Set when the log named held an earlier run's record.
