@@ -44,6 +44,11 @@ BOOL WINAPI JumpedDeleteFileA(LPCSTR) __asm__("_DeleteFileA@4");
 // 512-byte blocks of the file instead of pages in front of the resources.
 #define LATE_CODE __attribute__((section(".late$code")))
 
+// Holds the address of a global (a buffer of g_setup, a string) in a
+// register for the rest of the function. Left alone, the compiler repeats
+// the address at every use, each time 4 bytes of code and a relocation.
+#define HOLD_ADDRESS(pointer) __asm__("" : "+r"(pointer))
+
 // The platform's path limit, NUL included. Every path lives in a buffer of
 // this size and is built through JoinPath, which refuses what will not fit.
 const int PATH_SIZE = MAX_PATH;

@@ -34,6 +34,7 @@ static bool UpdateLog(const char* section, const char* key, const char* value)
 {
     // Until the copying page names the log there is nowhere to write.
     const char* log = g_setup.logPath;
+    HOLD_ADDRESS(log);
     if (!log[0])
         return false;
     // The copy is named as long as the log, so that it fits wherever the
