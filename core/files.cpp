@@ -42,6 +42,7 @@ void KeepFromRestartDeletion(const char* path)
     // source. The pairs kept move down over those dropped. The buffer's
     // zeroed tail ends a list that was cut short.
     WCHAR* list = (WCHAR*)g_scratch;
+    HOLD_ADDRESS(list);
     if (!RegQueryValueExW(key, PENDING, 0, &type, (BYTE*)list, &size) && type == REG_MULTI_SZ) {
         memset((BYTE*)list + size, 0, 8);
         WCHAR *from = list, *kept = list;

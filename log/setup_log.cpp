@@ -76,9 +76,11 @@ static bool s_earlier;
 
 void NameLog()
 {
-    JoinPath(g_setup.logPath, g_setup.installFolder, LOG_FILE_NAME);
-    s_earlier = IsFile(g_setup.logPath);
-    KeepFromRestartDeletion(g_setup.logPath);
+    char* log = g_setup.logPath;
+    HOLD_ADDRESS(log);
+    JoinPath(log, g_setup.installFolder, LOG_FILE_NAME);
+    s_earlier = IsFile(log);
+    KeepFromRestartDeletion(log);
 }
 
 void DiscardLog()

@@ -22,8 +22,10 @@ static void RunInstallSequence(HWND page)
     installing = true;
     // The folder may have been taken away since the destination page made
     // sure of it; without it nothing could be written or logged.
-    KeepFromRestartDeletion(g_setup.installFolder);
-    if (!PathExists(g_setup.installFolder) && CreateDirectoryA(g_setup.installFolder, 0))
+    const char* folder = g_setup.installFolder;
+    HOLD_ADDRESS(folder);
+    KeepFromRestartDeletion(folder);
+    if (!PathExists(folder) && CreateDirectoryA(folder, 0))
         g_setup.madeFolder = true;
     uint32_t size;
     const unsigned char* archive = LockDataResource(IDR_PAYLOAD, &size);
