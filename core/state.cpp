@@ -7,12 +7,14 @@ SetupState g_setup;
 
 void InitialiseSetupState(HINSTANCE instance)
 {
-    g_setup.instance = instance;
-    g_setup.productFolderName = PRODUCT_FOLDER_NAME;
-    CopyString(g_setup.defaultFolder, FALLBACK_FOLDER);
-    CopyString(g_setup.groupName, DEFAULT_GROUP_NAME);
-    g_setup.requiredKilobytes = REQUIRED_KILOBYTES;
-    g_setup.extraFileCount = EXTRA_FILE_COUNT;
+    SetupState* setup = &g_setup;
+    HOLD_ADDRESS(setup);
+    setup->instance = instance;
+    setup->productFolderName = PRODUCT_FOLDER_NAME;
+    CopyString(setup->defaultFolder, FALLBACK_FOLDER);
+    CopyString(setup->groupName, DEFAULT_GROUP_NAME);
+    setup->requiredKilobytes = REQUIRED_KILOBYTES;
+    setup->extraFileCount = EXTRA_FILE_COUNT;
 }
 
 const PageEntry PageTable[PAGE_COUNT] = {
