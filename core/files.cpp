@@ -59,7 +59,8 @@ void KeepFromRestartDeletion(const char* path)
         // Something was dropped when the kept pairs end short of the list.
         if (kept != from) {
             *kept++ = 0;
-            RegSetValueExW(key, PENDING, 0, REG_MULTI_SZ, (BYTE*)list, (DWORD)((BYTE*)kept - (BYTE*)list));
+            RegSetValueExW(key, PENDING, 0, REG_MULTI_SZ, (BYTE*)list,
+                           (DWORD)((BYTE*)kept - (BYTE*)list));
         }
     }
     RegCloseKey(key);
