@@ -12,9 +12,10 @@ static bool installing;
 // The sequence pumps no messages, so what changes is painted at once.
 static void ShowStatus(HWND page, const char* text)
 {
+    HWND status = GetDlgItem(page, IDC_STATUS_TEXT);
     SendMessageA(page, WM_SETTEXT, 0, (LPARAM)text);
-    SetDlgItemTextA(page, IDC_STATUS_TEXT, text);
-    UpdateWindow(GetDlgItem(page, IDC_STATUS_TEXT));
+    SendMessageA(status, WM_SETTEXT, 0, (LPARAM)text);
+    UpdateWindow(status);
 }
 
 static void RunInstallSequence(HWND page)
