@@ -71,6 +71,9 @@ static __attribute__((noinline)) void LogFileCount(uint32_t entries)
 // uninstaller was among the files given up.
 static uint32_t s_entryCount;
 static bool s_uninstallerLost;
+// Which entries this run wrote, by number: a take-back removes those and no
+// other file the log may name (an earlier run's that this one kept).
+static unsigned char s_written[1 << 16];
 
 static void ExtractEntry(const ArchiveEntry& entry, uint32_t index, HWND page)
 {
@@ -94,6 +97,8 @@ static void ExtractEntry(const ArchiveEntry& entry, uint32_t index, HWND page)
                 ;
             // Skipped. A half-written file of ours is removed rather than
             // left as a damaged copy, and the log no longer names it.
+            if (written && index < 8 * sizeof s_written)
+                s_written[index / 8] |= (unsigned char)(1 << index % 8);
             if (!written) {
                 if (created)
                     DeleteFileA(path);
@@ -115,7 +120,8 @@ void TakeBackPayload()
 {
     char path[LONG_PATH_SIZE];
     for (uint32_t i = 1; i <= s_entryCount; ++i)
-        if (LogReadNumbered(LOG_FILES, LOG_FILE, (int)i, path))
+        if (i < 8 * sizeof s_written && s_written[i / 8] >> i % 8 & 1 &&
+            LogReadNumbered(LOG_FILES, LOG_FILE, (int)i, path))
             DeleteFileA(path);
     DiscardLog();
     if (g_setup.madeFolder)

@@ -603,6 +603,43 @@ TEST(Faults, WithoutItsUninstallerTheInstallationIsTakenBack)
     EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_ENTRY));
 }
 
+// The same in a second setup over an installed folder, where the user kept
+// the installed files with No. The take-back removes only what this run
+// wrote: the kept files, named by the first run's log, stay, and so do that
+// log and the first installation's group and entry.
+TEST(Faults, ASecondSetupTakenBackLeavesTheFirstInstallationAsItWas)
+{
+    Installation run(WorkRoot() + L"\\" + UniqueName(L"takeback"));
+    ASSERT_TRUE(StartCopying(run, WalkToGroupPage(run)));
+    FinishWizard(run.setup);
+    const std::wstring log = run.folder + L"\\setup.log";
+    const std::string firstLog = ReadText(log);
+    ASSERT_FALSE(firstLog.empty());
+    const std::wstring uninstaller = run.folder + L"\\uninst.exe";
+    ASSERT_TRUE(DeleteFileW(uninstaller.c_str()));
+    ASSERT_TRUE(CreateDirectoryW(uninstaller.c_str(), nullptr));
+
+    ASSERT_TRUE(StartCopying(run, WalkToGroupPage(run)));
+    for (const std::wstring& name : PayloadNames()) {
+        if (name == L"uninst.exe") continue;
+        ASSERT_NO_FATAL_FAILURE(AnswerOverwrite(run.setup, name, IDNO));
+    }
+    ASSERT_NO_FATAL_FAILURE(AnswerOverwrite(run.setup, L"uninst.exe", IDYES));
+    ASSERT_NO_FATAL_FAILURE(AnswerRetryBox(run.setup, uninstaller, IDCANCEL));
+    ui::MessageBoxInfo box;
+    ASSERT_EQ(WaitForBoxOrFinish(run.setup, &box), Next::Box) << "not told";
+    EXPECT_EQ(box.text, TAKEN_BACK);
+    ASSERT_TRUE(ui::Answer(box.window, IDOK));
+    DWORD code = 0;
+    ASSERT_TRUE(ui::WaitForExit(run.setup, ui::WAIT_MS, &code));
+    EXPECT_EQ(code, EXIT_TAKEN_BACK);
+
+    ExpectInstalled(run.folder, {L"uninst.exe"});
+    EXPECT_EQ(ReadText(log), firstLog);
+    EXPECT_TRUE(Exists(run.groupFolder));
+    EXPECT_TRUE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_ENTRY));
+}
+
 // Something of the user's named setup.log stands in the folder. Setup says
 // so when it first needs the log. Without a log nothing could be undone, so
 // after Cancel nothing is made, the setup says it took the installation
