@@ -23,7 +23,9 @@ static void (*FindExport(HMODULE module, LPCSTR name))()
 // all KnownDLLs; everything loaded later comes from the system folder only.
 static void RestrictDllSearch()
 {
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    // kernel32 is in every process already: this only counts up its
+    // references, and saves importing a second function to find it.
+    HMODULE kernel = LoadLibraryA("kernel32.dll");
     SYSTEM_FUNCTION(SetDefaultDllDirectories) restrict =
         (SYSTEM_FUNCTION(SetDefaultDllDirectories))FindExport(kernel, "SetDefaultDllDirectories");
     if (restrict)
@@ -115,9 +117,11 @@ static void RunPages()
             g_setup.exitCode = EXIT_NO_PAGE;
             return;
         }
+        // A page ends with PAGE_BACK, PAGE_EXIT or PAGE_NEXT: the step to
+        // take, or none.
         if (result == PAGE_EXIT)
             return;
-        index += result == PAGE_NEXT ? 1 : -1;
+        index += result;
     }
 }
 
