@@ -38,13 +38,14 @@ static const int PROGRESS_HEIGHT = 80;
 // time it is needed, in the middle of the screen. A popup with a frame and
 // no caption: an overlapped window placed by the system would take its
 // showing from an argument this call has no use for, and stay hidden.
+// Halved by a shift: a screen narrower than the window may round either way.
 static HWND ShowCheckProgress(HWND window, uint32_t done, uint32_t length)
 {
     if (!window)
         window = CreateWindowExA(0, "STATIC", 0,
                                  WS_POPUP | WS_DLGFRAME | WS_VISIBLE | SS_CENTER | SS_CENTERIMAGE,
-                                 (GetSystemMetrics(SM_CXSCREEN) - PROGRESS_WIDTH) / 2,
-                                 (GetSystemMetrics(SM_CYSCREEN) - PROGRESS_HEIGHT) / 2,
+                                 (GetSystemMetrics(SM_CXSCREEN) - PROGRESS_WIDTH) >> 1,
+                                 (GetSystemMetrics(SM_CYSCREEN) - PROGRESS_HEIGHT) >> 1,
                                  PROGRESS_WIDTH, PROGRESS_HEIGHT, 0, 0, 0, 0);
     char text[MESSAGE_SIZE];
     wsprintfA(text, TEXT_CHECKING_SETUP, (int)AddProgressShare(0, done, length));
