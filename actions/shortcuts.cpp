@@ -99,16 +99,22 @@ static void GroupLinkPath(char* link, const char* folder, int number, const char
     JoinText(link, LONG_PATH_SIZE, folder, "\\", GroupLink(number, target), ".lnk");
 }
 
-// The [Links] entries: a number, and a shortcut given up, taken out again
-// and counted missing.
-static bool LogLinksNumber(const char* key, int number)
+// The [Links] entries: a number, a shortcut's path (null takes it out), and
+// a shortcut given up, taken out again and counted missing. Out of line, so
+// that the section's name is passed in one place.
+static __attribute__((noinline)) bool LogLinksNumber(const char* key, int number)
 {
     return LogWriteNumber(LOG_LINKS, key, number);
 }
 
+static __attribute__((noinline)) bool LogLink(int number, const char* path)
+{
+    return LogWriteNumbered(LOG_LINKS, LOG_LINK, number, path);
+}
+
 static void GiveUpLink(int number)
 {
-    LogForgetNumbered(LOG_LINKS, LOG_LINK, number);
+    LogLink(number, 0);
     ++g_setup.missingCount;
 }
 
@@ -126,7 +132,7 @@ static bool LogGroup(const char* folder)
         const char* target;
         GroupLinkPath(link, folder, i, &target);
         if (count)
-            logged = LogWriteNumbered(LOG_LINKS, LOG_LINK, i, link) && logged;
+            logged = LogLink(i, link) && logged;
         else
             GiveUpLink(i);
     }
@@ -201,7 +207,7 @@ void AddExtraShortcut(int folderId, const char* name, const char* target)
     if (!named) {
         ++g_setup.missingCount;
     } else if (JoinText(linkPath, LONG_PATH_SIZE, folder, "\\", name, ".lnk") &&
-               LogWriteNumbered(LOG_LINKS, LOG_LINK, number, linkPath) &&
+               LogLink(number, linkPath) &&
                LogLinksNumber(LOG_COUNT, number) && SaveShortcut(linkPath, targetPath)) {
         g_setup.linkCount = number;
     } else {
