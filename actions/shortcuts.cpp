@@ -92,11 +92,18 @@ static uint32_t FileSizeOf(const char* path)
     return found.nFileSizeLow;
 }
 
+// The path of the shortcut of that name in folder; false, with link empty,
+// when it does not fit.
+static __attribute__((noinline)) bool LinkPath(char* link, const char* folder, const char* name)
+{
+    return JoinText(link, LONG_PATH_SIZE, folder, "\\", name, ".lnk");
+}
+
 // The path of the group's shortcut of that number in folder, and its
 // target in *target.
-static void GroupLinkPath(char* link, const char* folder, int number, const char** target)
+static __attribute__((noinline)) void GroupLinkPath(char* link, const char* folder, int number, const char** target)
 {
-    JoinText(link, LONG_PATH_SIZE, folder, "\\", GroupLink(number, target), ".lnk");
+    LinkPath(link, folder, GroupLink(number, target));
 }
 
 // The [Links] entries: a number, a shortcut's path (null takes it out), and
@@ -206,7 +213,7 @@ void AddExtraShortcut(int folderId, const char* name, const char* target)
     int number = g_setup.linkCount + 1;
     if (!named) {
         ++g_setup.missingCount;
-    } else if (JoinText(linkPath, LONG_PATH_SIZE, folder, "\\", name, ".lnk") &&
+    } else if (LinkPath(linkPath, folder, name) &&
                LogLink(number, linkPath) &&
                LogLinksNumber(LOG_COUNT, number) && SaveShortcut(linkPath, targetPath)) {
         g_setup.linkCount = number;
