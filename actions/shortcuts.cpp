@@ -202,20 +202,25 @@ void AddExtraShortcut(int folderId, const char* name, const char* target)
     char linkPath[LONG_PATH_SIZE];
     char targetPath[PATH_SIZE];
     JoinPath(targetPath, g_setup.installFolder, target);
-    // A special folder the shell cannot name is reported by the shortcut's
-    // own name: no shortcut is made from an undefined path.
-    bool named;
-    while (!(named = SpecialFolderPath(folderId, folder)) &&
-           ShowProblem(GetActiveWindow(), MB_RETRYCANCEL, TEXT_CANNOT_MAKE_LINK, name, ".lnk") ==
-               IDRETRY) {
+    // A special folder the shell cannot name leaves its path empty, and the
+    // shortcut is reported by its own name, without the backslash that
+    // would join it to the folder: no shortcut is made from an undefined
+    // path.
+    bool fits;
+    for (;;) {
+        const bool named = SpecialFolderPath(folderId, folder);
+        fits = LinkPath(linkPath, folder, name);
+        if (named)
+            break;
+        if (!AskRetry(GetActiveWindow(), TEXT_CANNOT_MAKE_LINK, linkPath + 1)) {
+            ++g_setup.missingCount;
+            return;
+        }
     }
     // Logged first, n with it, and taken out again when given up.
     int number = g_setup.linkCount + 1;
-    if (!named) {
-        ++g_setup.missingCount;
-    } else if (LinkPath(linkPath, folder, name) &&
-               LogLink(number, linkPath) &&
-               LogLinksNumber(LOG_COUNT, number) && SaveShortcut(linkPath, targetPath)) {
+    if (fits && LogLink(number, linkPath) && LogLinksNumber(LOG_COUNT, number) &&
+        SaveShortcut(linkPath, targetPath)) {
         g_setup.linkCount = number;
     } else {
         GiveUpLink(number);
