@@ -182,7 +182,7 @@ __attribute__((noinline)) void RegisterFileType()
              "\" \"%1\"");
     // Each key's path is made as its name is logged, after its parent's.
     const char* name = FILE_TYPE_NAMES;
-    bool logged = LogWrite(LOG_REG_CLASS, LOG_COUNT, "6");
+    bool logged = LogWriteNumber(LOG_REG_CLASS, LOG_COUNT, FILE_TYPE.keyCount);
     for (const unsigned char* entry = FILE_TYPE_LOG; *entry && logged; ++entry) {
         const int n = *entry & 7;
         const char* value = s_keys[*entry >> 4];
