@@ -23,10 +23,16 @@ bool SpecialFolderPath(int folderId, char* buffer)
     return buffer[0] != 0;
 }
 
-// One shortcut, asked about again while it cannot be saved; false once the
-// user has chosen Cancel, and then nothing of it is logged.
-static bool SaveShortcut(const char* linkPath, const char* targetPath)
+// One shortcut to the installed file target, asked about again while it
+// cannot be saved; false once the user has chosen Cancel, and then nothing
+// of it is logged. A group's shortcut is made only to a file that is there
+// (existing true), and false at once otherwise.
+static bool SaveShortcut(const char* linkPath, const char* target, bool existing)
 {
+    char targetPath[PATH_SIZE];
+    JoinPath(targetPath, g_setup.installFolder, target);
+    if (existing && !IsFile(targetPath))
+        return false;
     for (;;) {
         // A target that did not fit its path is empty, and a link path too
         // long for the system does not convert below: neither is cut into
@@ -179,14 +185,12 @@ void CreateGroupShortcuts()
     uint32_t total = 0;
     for (int i = 1; i <= count; ++i) {
         const char* target;
-        char targetPath[PATH_SIZE];
         char linkPath[LONG_PATH_SIZE];
         GroupLinkPath(linkPath, g_setup.groupFolder, i, &target);
-        JoinPath(targetPath, g_setup.installFolder, target);
         // Logged with the group. One skipped, or leading to a file that is
         // not there, leaves a gap in the numbering, as a file the user kept
         // does.
-        if (IsFile(targetPath) && SaveShortcut(linkPath, targetPath)) {
+        if (SaveShortcut(linkPath, target, true)) {
             total += FileSizeOf(linkPath);
             continue;
         }
@@ -200,8 +204,6 @@ void AddExtraShortcut(int folderId, const char* name, const char* target)
 {
     char folder[PATH_SIZE];
     char linkPath[LONG_PATH_SIZE];
-    char targetPath[PATH_SIZE];
-    JoinPath(targetPath, g_setup.installFolder, target);
     // A special folder the shell cannot name leaves its path empty, and the
     // shortcut is reported by its own name, without the backslash that
     // would join it to the folder: no shortcut is made from an undefined
@@ -220,7 +222,7 @@ void AddExtraShortcut(int folderId, const char* name, const char* target)
     // Logged first, n with it, and taken out again when given up.
     int number = g_setup.linkCount + 1;
     if (fits && LogLink(number, linkPath) && LogLinksNumber(LOG_COUNT, number) &&
-        SaveShortcut(linkPath, targetPath)) {
+        SaveShortcut(linkPath, target, false)) {
         g_setup.linkCount = number;
     } else {
         GiveUpLink(number);
