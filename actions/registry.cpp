@@ -38,14 +38,20 @@ struct RegistryItem {
 
 // Sets the item's values in its opened keys. Null when all are set, else
 // the problem, with the number of the key in *failed.
-static const char* SetValues(const RegistryItem& item, const HKEY* opened, int* failed)
+// A key as this attempt opened it, and whether it made it.
+struct OpenedKey {
+    HKEY key;
+    DWORD disposition;
+};
+
+static const char* SetValues(const RegistryItem& item, const OpenedKey* opened, int* failed)
 {
     for (const RegistryValue* value = item.values; value < item.values + item.valueCount; ++value) {
         // A REG_SZ with its terminating NUL counted in the size. Data that
         // would not fit its path was never joined, and is not written.
         *failed = value->key;
         if (!value->data[0] ||
-            RegSetValueExA(opened[value->key], value->name, 0, REG_SZ, (const BYTE*)value->data,
+            RegSetValueExA(opened[value->key].key, value->name, 0, REG_SZ, (const BYTE*)value->data,
                            (DWORD)strlen(value->data) + 1) != ERROR_SUCCESS)
             return TEXT_CANNOT_SET_VALUE;
     }
@@ -61,14 +67,13 @@ static const char* SetValues(const RegistryItem& item, const HKEY* opened, int* 
 static bool WriteRegistryItem(const RegistryItem& item)
 {
     for (;;) {
-        HKEY opened[MAX_ITEM_KEYS + 1];
-        DWORD disposition[MAX_ITEM_KEYS + 1];
+        OpenedKey opened[MAX_ITEM_KEYS + 1];
         const char* problem = 0;
         int failed = 0;
         int n = item.keyCount;
         for (; n > 0; --n) {
             if (RegCreateKeyExA(item.root, s_keys[n], 0, 0, REG_OPTION_NON_VOLATILE,
-                                REGISTRY_ACCESS, 0, &opened[n], &disposition[n]) != ERROR_SUCCESS) {
+                                REGISTRY_ACCESS, 0, &opened[n].key, &opened[n].disposition) != ERROR_SUCCESS) {
                 problem = TEXT_CANNOT_MAKE_KEY;
                 failed = n;
                 break;
@@ -78,8 +83,8 @@ static bool WriteRegistryItem(const RegistryItem& item)
             problem = SetValues(item, opened, &failed);
         // Only the keys opened: the one that failed was not.
         while (++n <= item.keyCount) {
-            RegCloseKey(opened[n]);
-            if (problem && disposition[n] == REG_CREATED_NEW_KEY)
+            RegCloseKey(opened[n].key);
+            if (problem && opened[n].disposition == REG_CREATED_NEW_KEY)
                 RegDeleteKeyA(item.root, s_keys[n]);
         }
         if (!problem)
