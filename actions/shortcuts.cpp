@@ -17,7 +17,7 @@ static const GUID PersistFileInterface =
 
 bool SpecialFolderPath(int folderId, char* buffer)
 {
-    buffer[0] = 0;
+    // What the shell leaves in the buffer when it fails is not a path.
     if (!SHGetSpecialFolderPathA(0, buffer, folderId, FALSE))
         buffer[0] = 0;
     return buffer[0] != 0;
