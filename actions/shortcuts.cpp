@@ -23,6 +23,13 @@ bool SpecialFolderPath(int folderId, char* buffer)
     return buffer[0] != 0;
 }
 
+// Asks about what cannot be made, over whichever window is active; true
+// for Retry. Out of line, so that the window is found in one place.
+static __attribute__((noinline)) bool AskAgain(const char* problem, const char* item)
+{
+    return AskRetry(GetActiveWindow(), problem, item);
+}
+
 // One shortcut to the installed file target, asked about again while it
 // cannot be saved; false once the user has chosen Cancel, and then nothing
 // of it is logged. A group's shortcut is made only to a file that is there
@@ -57,7 +64,7 @@ static bool SaveShortcut(const char* linkPath, const char* target, bool existing
             if (saved)
                 return true;
         }
-        if (!AskRetry(GetActiveWindow(), TEXT_CANNOT_MAKE_LINK, linkPath))
+        if (!AskAgain(TEXT_CANNOT_MAKE_LINK, linkPath))
             return false;
     }
 }
@@ -168,7 +175,7 @@ void CreateGroupFolder()
         if (CopyString(g_setup.groupFolder, folder) &&
             (CreateDirectoryA(folder, 0) || IsFolder(folder)))
             return;
-        if (!AskRetry(GetActiveWindow(), TEXT_CANNOT_CREATE_DIR, folder))
+        if (!AskAgain(TEXT_CANNOT_CREATE_DIR, folder))
             break;
     }
     // No group, and so none of its shortcuts: they are counted missing
@@ -214,7 +221,7 @@ void AddExtraShortcut(int folderId, const char* name, const char* target)
         fits = LinkPath(linkPath, folder, name);
         if (named)
             break;
-        if (!AskRetry(GetActiveWindow(), TEXT_CANNOT_MAKE_LINK, linkPath + 1)) {
+        if (!AskAgain(TEXT_CANNOT_MAKE_LINK, linkPath + 1)) {
             ++g_setup.missingCount;
             return;
         }
