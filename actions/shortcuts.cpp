@@ -114,7 +114,8 @@ static __attribute__((noinline)) bool LinkPath(char* link, const char* folder, c
 
 // The path of the group's shortcut of that number in folder, and its
 // target in *target.
-static __attribute__((noinline)) void GroupLinkPath(char* link, const char* folder, int number, const char** target)
+static __attribute__((noinline)) void GroupLinkPath(char* link, const char* folder, int number,
+                                                    const char** target)
 {
     LinkPath(link, folder, GroupLink(number, target));
 }
