@@ -105,8 +105,8 @@ static uint32_t FileSizeOf(const char* path)
     return found.nFileSizeLow;
 }
 
-// The path of the shortcut of that name in folder; false, with link empty,
-// when it does not fit.
+// The path of the shortcut of that name in folder, which may be link
+// itself; false, with link empty, when it does not fit.
 static __attribute__((noinline)) bool LinkPath(char* link, const char* folder, const char* name)
 {
     return JoinText(link, LONG_PATH_SIZE, folder, "\\", name, ".lnk");
@@ -210,16 +210,16 @@ void CreateGroupShortcuts()
 
 void AddExtraShortcut(int folderId, const char* name, const char* target)
 {
-    char folder[PATH_SIZE];
-    char linkPath[LONG_PATH_SIZE];
+    // The special folder's path, then the shortcut's joined to it in place.
     // A special folder the shell cannot name leaves its path empty, and the
     // shortcut is reported by its own name, without the backslash that
     // would join it to the folder: no shortcut is made from an undefined
     // path.
+    char linkPath[LONG_PATH_SIZE];
     bool fits;
     for (;;) {
-        const bool named = SpecialFolderPath(folderId, folder);
-        fits = LinkPath(linkPath, folder, name);
+        const bool named = SpecialFolderPath(folderId, linkPath);
+        fits = LinkPath(linkPath, linkPath, name);
         if (named)
             break;
         if (!AskAgain(TEXT_CANNOT_MAKE_LINK, linkPath + 1)) {
