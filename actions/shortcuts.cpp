@@ -152,7 +152,7 @@ static bool LogGroup(const char* folder)
         char link[LONG_PATH_SIZE];
         const char* target;
         GroupLinkPath(link, folder, i, &target);
-        if (count)
+        if (folder[0])
             logged = LogLink(i, link) && logged;
         else
             GiveUpLink(i);
