@@ -37,7 +37,7 @@ struct RegistryItem {
     const char* rootName;  // as the registry editor shows it, for messages
     int keyCount;
     const RegistryValue* values;
-    int valueCount;
+    const RegistryValue* valuesEnd;
 };
 
 // Sets the item's values in its opened keys. Null when all are set, else
@@ -50,7 +50,7 @@ struct OpenedKey {
 
 static const char* SetValues(const RegistryItem& item, const OpenedKey* opened, int* failed)
 {
-    for (const RegistryValue* value = item.values; value < item.values + item.valueCount; ++value) {
+    for (const RegistryValue* value = item.values; value < item.valuesEnd; ++value) {
         // A REG_SZ with its terminating NUL counted in the size. Data that
         // would not fit its path was never joined, and is not written.
         *failed = value->key;
@@ -125,7 +125,7 @@ static const RegistryValue UNINSTALL_VALUES[] = {
     {1, "UninstallString", s_uninstallCommand},
 };
 static const RegistryItem UNINSTALL_ENTRY = {
-    HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE\\", 1, UNINSTALL_VALUES, 2};
+    HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE\\", 1, UNINSTALL_VALUES, UNINSTALL_VALUES + 2};
 static const char* const UNINSTALL_LOG[] = {
     LOG_COUNT, "3", LOG_DIR, UNINSTALL_PATH + 1, LOG_SUB_KEY, s_displayName,
     LOG_KEY "1", "DisplayName", LOG_KEY "2", "UninstallString", 0,
@@ -166,7 +166,7 @@ static const RegistryValue FILE_TYPE_VALUES[] = {
     {1, 0, KEY_PATH(6)},
 };
 static const RegistryItem FILE_TYPE = {
-    HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT\\", 6, FILE_TYPE_VALUES, 3};
+    HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT\\", 6, FILE_TYPE_VALUES, FILE_TYPE_VALUES + 3};
 
 // The log's keys in the order written: for each, its number n, plus 8 for
 // Sub<n> (the key's name) rather than Dir<n> (its parent's path), plus 16
