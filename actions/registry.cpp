@@ -11,12 +11,16 @@ static const REGSAM REGISTRY_ACCESS = 0x2001F;
 static const int MAX_ITEM_KEYS = 6;
 
 // The paths of the item's keys below its root, by the numbers the log gives
-// them: every key has a higher number than the keys below it. Number 0
-// stays empty, the root itself. A path takes up to LONG_PATH_SIZE bytes of
-// its row; the row's size is a power of two so that a row is found by a
+// them: every key has a higher number than the keys below it. Each row
+// holds its path behind a backslash, the one that JoinPath puts between a
+// parent's path and a key's name, so that a key's path is joined to its
+// parent's row as it stands; KEY_PATH skips it. Number 0 stays empty, the
+// root itself. A path takes up to LONG_PATH_SIZE bytes behind its
+// backslash; the row's size is a power of two so that a row is found by a
 // shift.
 static char s_keys[MAX_ITEM_KEYS + 1][1024];
-static_assert(sizeof s_keys[0] >= LONG_PATH_SIZE, "a key's row holds a long path");
+static_assert(sizeof s_keys[0] > LONG_PATH_SIZE, "a key's row holds a long path");
+#define KEY_PATH(n) (s_keys[n] + 1)
 
 // One string value of an item: the number of the key it goes into, its
 // name (null for the key's default value) and its data.
@@ -33,19 +37,25 @@ struct RegistryItem {
     const char* rootName;  // as the registry editor shows it, for messages
     int keyCount;
     const RegistryValue* values;
-    int valueCount;
+    const RegistryValue* valuesEnd;
 };
 
 // Sets the item's values in its opened keys. Null when all are set, else
 // the problem, with the number of the key in *failed.
-static const char* SetValues(const RegistryItem& item, const HKEY* opened, int* failed)
+// A key as this attempt opened it, and whether it made it.
+struct OpenedKey {
+    HKEY key;
+    DWORD disposition;
+};
+
+static const char* SetValues(const RegistryItem& item, const OpenedKey* opened, int* failed)
 {
-    for (const RegistryValue* value = item.values; value < item.values + item.valueCount; ++value) {
+    for (const RegistryValue* value = item.values; value < item.valuesEnd; ++value) {
         // A REG_SZ with its terminating NUL counted in the size. Data that
         // would not fit its path was never joined, and is not written.
         *failed = value->key;
         if (!value->data[0] ||
-            RegSetValueExA(opened[value->key], value->name, 0, REG_SZ, (const BYTE*)value->data,
+            RegSetValueExA(opened[value->key].key, value->name, 0, REG_SZ, (const BYTE*)value->data,
                            (DWORD)strlen(value->data) + 1) != ERROR_SUCCESS)
             return TEXT_CANNOT_SET_VALUE;
     }
@@ -61,14 +71,14 @@ static const char* SetValues(const RegistryItem& item, const HKEY* opened, int* 
 static bool WriteRegistryItem(const RegistryItem& item)
 {
     for (;;) {
-        HKEY opened[MAX_ITEM_KEYS + 1];
-        DWORD disposition[MAX_ITEM_KEYS + 1];
+        OpenedKey opened[MAX_ITEM_KEYS + 1];
         const char* problem = 0;
         int failed = 0;
         int n = item.keyCount;
         for (; n > 0; --n) {
-            if (RegCreateKeyExA(item.root, s_keys[n], 0, 0, REG_OPTION_NON_VOLATILE,
-                                REGISTRY_ACCESS, 0, &opened[n], &disposition[n]) != ERROR_SUCCESS) {
+            if (RegCreateKeyExA(item.root, KEY_PATH(n), 0, 0, REG_OPTION_NON_VOLATILE,
+                                REGISTRY_ACCESS, 0, &opened[n].key,
+                                &opened[n].disposition) != ERROR_SUCCESS) {
                 problem = TEXT_CANNOT_MAKE_KEY;
                 failed = n;
                 break;
@@ -78,14 +88,14 @@ static bool WriteRegistryItem(const RegistryItem& item)
             problem = SetValues(item, opened, &failed);
         // Only the keys opened: the one that failed was not.
         while (++n <= item.keyCount) {
-            RegCloseKey(opened[n]);
-            if (problem && disposition[n] == REG_CREATED_NEW_KEY)
-                RegDeleteKeyA(item.root, s_keys[n]);
+            RegCloseKey(opened[n].key);
+            if (problem && opened[n].disposition == REG_CREATED_NEW_KEY)
+                RegDeleteKeyA(item.root, KEY_PATH(n));
         }
         if (!problem)
             return true;
         if (ShowProblem(GetActiveWindow(), MB_RETRYCANCEL, problem, item.rootName,
-                        s_keys[failed]) != IDRETRY)
+                        KEY_PATH(failed)) != IDRETRY)
             return false;
     }
 }
@@ -105,17 +115,19 @@ static char s_uninstallCommand[LONG_PATH_SIZE];
 static char s_icon[LONG_PATH_SIZE];
 static char s_openCommand[LONG_PATH_SIZE];
 
-// The display name, as the uninstall key's path ends in it.
-static const char* const s_displayName = s_keys[1] + sizeof UNINSTALL_KEY;
+// The Uninstall key, and the display name as the uninstall key's path ends
+// in it.
+static const char UNINSTALL_PATH[] = "\\" UNINSTALL_KEY;
+static const char* const s_displayName = s_keys[1] + sizeof UNINSTALL_PATH;
 
 static const RegistryValue UNINSTALL_VALUES[] = {
     {1, "DisplayName", s_displayName},
     {1, "UninstallString", s_uninstallCommand},
 };
 static const RegistryItem UNINSTALL_ENTRY = {
-    HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE\\", 1, UNINSTALL_VALUES, 2};
+    HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE\\", 1, UNINSTALL_VALUES, UNINSTALL_VALUES + 2};
 static const char* const UNINSTALL_LOG[] = {
-    LOG_COUNT, "3", LOG_DIR, UNINSTALL_KEY, LOG_SUB_KEY, s_displayName,
+    LOG_COUNT, "3", LOG_DIR, UNINSTALL_PATH + 1, LOG_SUB_KEY, s_displayName,
     LOG_KEY "1", "DisplayName", LOG_KEY "2", "UninstallString", 0,
 };
 
@@ -131,7 +143,7 @@ void RegisterUninstall()
     // for a name too long to join to its key's path: the Uninstall key
     // itself would stand in for that.
     char path[PATH_SIZE];
-    if (!JoinText(s_keys[1], LONG_PATH_SIZE, UNINSTALL_KEY, "\\", name) ||
+    if (!JoinText(s_keys[1], LONG_PATH_SIZE + 1, UNINSTALL_PATH, "\\", name) ||
         !JoinPath(path, g_setup.installFolder, g_setup.uninstallerName) || !IsFile(path)) {
         ++g_setup.missingCount;
         return;
@@ -151,10 +163,10 @@ void RegisterUninstall()
 static const RegistryValue FILE_TYPE_VALUES[] = {
     {5, 0, s_icon},
     {2, 0, s_openCommand},
-    {1, 0, s_keys[6]},
+    {1, 0, KEY_PATH(6)},
 };
 static const RegistryItem FILE_TYPE = {
-    HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT\\", 6, FILE_TYPE_VALUES, 3};
+    HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT\\", 6, FILE_TYPE_VALUES, FILE_TYPE_VALUES + 3};
 
 // The log's keys in the order written: for each, its number n, plus 8 for
 // Sub<n> (the key's name) rather than Dir<n> (its parent's path), plus 16
@@ -164,10 +176,9 @@ static const unsigned char FILE_TYPE_LOG[] = {
     1, 8 + 1, 6, 8 + 6, 8 + 5 + 16 * 6, 4 + 16 * 6, 5 + 16 * 6, 8 + 4 + 16 * 6,
     3 + 16 * 4, 8 + 3 + 16 * 4, 2 + 16 * 3, 8 + 2 + 16 * 3, 0,
 };
-// The keys' names in the order of their Sub<n> in the log; a name below
-// another key starts with the backslash that joins it to its parent's path.
+// The keys' names in the order of their Sub<n> in the log.
 static const char FILE_TYPE_NAMES[] =
-    FILE_EXTENSION "\0" FILE_CLASS "\0\\DefaultIcon\0\\shell\0\\open\0\\command";
+    FILE_EXTENSION "\0" FILE_CLASS "\0DefaultIcon\0shell\0open\0command";
 
 // Not inlined into the finish page, its one caller: that would move it
 // behind the resources with the page's code.
@@ -182,15 +193,15 @@ __attribute__((noinline)) void RegisterFileType()
              "\" \"%1\"");
     // Each key's path is made as its name is logged, after its parent's.
     const char* name = FILE_TYPE_NAMES;
-    bool logged = LogWrite(LOG_REG_CLASS, LOG_COUNT, "6");
+    bool logged = LogWriteNumber(LOG_REG_CLASS, LOG_COUNT, FILE_TYPE.keyCount);
     for (const unsigned char* entry = FILE_TYPE_LOG; *entry && logged; ++entry) {
         const int n = *entry & 7;
-        const char* value = s_keys[*entry >> 4];
+        const int parent = *entry >> 4;
+        const char* value = KEY_PATH(parent);
         const char* prefix = LOG_DIR;
         if (*entry & 8) {
-            JoinText(s_keys[n], LONG_PATH_SIZE, value, name);
-            // The name is logged without its backslash.
-            value = name + (*entry >> 4 != 0);
+            JoinPath(s_keys[n], s_keys[parent], name);
+            value = name;
             name += strlen(name) + 1;
             prefix = LOG_SUB;
         }

@@ -17,16 +17,29 @@ static const GUID PersistFileInterface =
 
 bool SpecialFolderPath(int folderId, char* buffer)
 {
-    buffer[0] = 0;
+    // What the shell leaves in the buffer when it fails is not a path.
     if (!SHGetSpecialFolderPathA(0, buffer, folderId, FALSE))
         buffer[0] = 0;
     return buffer[0] != 0;
 }
 
-// One shortcut, asked about again while it cannot be saved; false once the
-// user has chosen Cancel, and then nothing of it is logged.
-static bool SaveShortcut(const char* linkPath, const char* targetPath)
+// Asks about what cannot be made, over whichever window is active; true
+// for Retry. Out of line, so that the window is found in one place.
+static __attribute__((noinline)) bool AskAgain(const char* problem, const char* item)
 {
+    return AskRetry(GetActiveWindow(), problem, item);
+}
+
+// One shortcut to the installed file target, asked about again while it
+// cannot be saved; false once the user has chosen Cancel, and then nothing
+// of it is logged. A group's shortcut is made only to a file that is there
+// (existing true), and false at once otherwise.
+static bool SaveShortcut(const char* linkPath, const char* target, bool existing)
+{
+    char targetPath[PATH_SIZE];
+    JoinPath(targetPath, g_setup.installFolder, target);
+    if (existing && !IsFile(targetPath))
+        return false;
     for (;;) {
         // A target that did not fit its path is empty, and a link path too
         // long for the system does not convert below: neither is cut into
@@ -51,7 +64,7 @@ static bool SaveShortcut(const char* linkPath, const char* targetPath)
             if (saved)
                 return true;
         }
-        if (!AskRetry(GetActiveWindow(), TEXT_CANNOT_MAKE_LINK, linkPath))
+        if (!AskAgain(TEXT_CANNOT_MAKE_LINK, linkPath))
             return false;
     }
 }
@@ -92,23 +105,37 @@ static uint32_t FileSizeOf(const char* path)
     return found.nFileSizeLow;
 }
 
-// The path of the group's shortcut of that number in folder, and its
-// target in *target.
-static void GroupLinkPath(char* link, const char* folder, int number, const char** target)
+// The path of the shortcut of that name in folder, which may be link
+// itself; false, with link empty, when it does not fit.
+static __attribute__((noinline)) bool LinkPath(char* link, const char* folder, const char* name)
 {
-    JoinText(link, LONG_PATH_SIZE, folder, "\\", GroupLink(number, target), ".lnk");
+    return JoinText(link, LONG_PATH_SIZE, folder, "\\", name, ".lnk");
 }
 
-// The [Links] entries: a number, and a shortcut given up, taken out again
-// and counted missing.
-static bool LogLinksNumber(const char* key, int number)
+// The path of the group's shortcut of that number in folder, and its
+// target in *target.
+static __attribute__((noinline)) void GroupLinkPath(char* link, const char* folder, int number,
+                                                    const char** target)
+{
+    LinkPath(link, folder, GroupLink(number, target));
+}
+
+// The [Links] entries: a number, a shortcut's path (null takes it out), and
+// a shortcut given up, taken out again and counted missing. Out of line, so
+// that the section's name is passed in one place.
+static __attribute__((noinline)) bool LogLinksNumber(const char* key, int number)
 {
     return LogWriteNumber(LOG_LINKS, key, number);
 }
 
+static __attribute__((noinline)) bool LogLink(int number, const char* path)
+{
+    return LogWriteNumbered(LOG_LINKS, LOG_LINK, number, path);
+}
+
 static void GiveUpLink(int number)
 {
-    LogForgetNumbered(LOG_LINKS, LOG_LINK, number);
+    LogLink(number, 0);
     ++g_setup.missingCount;
 }
 
@@ -125,8 +152,8 @@ static bool LogGroup(const char* folder)
         char link[LONG_PATH_SIZE];
         const char* target;
         GroupLinkPath(link, folder, i, &target);
-        if (count)
-            logged = LogWriteNumbered(LOG_LINKS, LOG_LINK, i, link) && logged;
+        if (folder[0])
+            logged = LogLink(i, link) && logged;
         else
             GiveUpLink(i);
     }
@@ -149,7 +176,7 @@ void CreateGroupFolder()
         if (CopyString(g_setup.groupFolder, folder) &&
             (CreateDirectoryA(folder, 0) || IsFolder(folder)))
             return;
-        if (!AskRetry(GetActiveWindow(), TEXT_CANNOT_CREATE_DIR, folder))
+        if (!AskAgain(TEXT_CANNOT_CREATE_DIR, folder))
             break;
     }
     // No group, and so none of its shortcuts: they are counted missing
@@ -166,14 +193,12 @@ void CreateGroupShortcuts()
     uint32_t total = 0;
     for (int i = 1; i <= count; ++i) {
         const char* target;
-        char targetPath[PATH_SIZE];
         char linkPath[LONG_PATH_SIZE];
         GroupLinkPath(linkPath, g_setup.groupFolder, i, &target);
-        JoinPath(targetPath, g_setup.installFolder, target);
         // Logged with the group. One skipped, or leading to a file that is
         // not there, leaves a gap in the numbering, as a file the user kept
         // does.
-        if (IsFile(targetPath) && SaveShortcut(linkPath, targetPath)) {
+        if (SaveShortcut(linkPath, target, true)) {
             total += FileSizeOf(linkPath);
             continue;
         }
@@ -185,24 +210,27 @@ void CreateGroupShortcuts()
 
 void AddExtraShortcut(int folderId, const char* name, const char* target)
 {
-    char folder[PATH_SIZE];
+    // The special folder's path, then the shortcut's joined to it in place.
+    // A special folder the shell cannot name leaves its path empty, and the
+    // shortcut is reported by its own name, without the backslash that
+    // would join it to the folder: no shortcut is made from an undefined
+    // path.
     char linkPath[LONG_PATH_SIZE];
-    char targetPath[PATH_SIZE];
-    JoinPath(targetPath, g_setup.installFolder, target);
-    // A special folder the shell cannot name is reported by the shortcut's
-    // own name: no shortcut is made from an undefined path.
-    bool named;
-    while (!(named = SpecialFolderPath(folderId, folder)) &&
-           ShowProblem(GetActiveWindow(), MB_RETRYCANCEL, TEXT_CANNOT_MAKE_LINK, name, ".lnk") ==
-               IDRETRY) {
+    bool fits;
+    for (;;) {
+        const bool named = SpecialFolderPath(folderId, linkPath);
+        fits = LinkPath(linkPath, linkPath, name);
+        if (named)
+            break;
+        if (!AskAgain(TEXT_CANNOT_MAKE_LINK, linkPath + 1)) {
+            ++g_setup.missingCount;
+            return;
+        }
     }
     // Logged first, n with it, and taken out again when given up.
     int number = g_setup.linkCount + 1;
-    if (!named) {
-        ++g_setup.missingCount;
-    } else if (JoinText(linkPath, LONG_PATH_SIZE, folder, "\\", name, ".lnk") &&
-               LogWriteNumbered(LOG_LINKS, LOG_LINK, number, linkPath) &&
-               LogLinksNumber(LOG_COUNT, number) && SaveShortcut(linkPath, targetPath)) {
+    if (fits && LogLink(number, linkPath) && LogLinksNumber(LOG_COUNT, number) &&
+        SaveShortcut(linkPath, target, false)) {
         g_setup.linkCount = number;
     } else {
         GiveUpLink(number);
