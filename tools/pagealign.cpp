@@ -24,6 +24,13 @@
 // needs Windows is left out, the PE headers follow the DOS header directly,
 // and the sections move forward by the blocks saved.
 //
+// The base relocations come last, in a section of their own that costs a
+// header and the rest of its last 512-byte block. The loader finds them
+// through their directory alone, wherever they lie; they are read-only
+// data read once, as the code of the section before them (the code the
+// setup seldom runs) is read-only. So they are folded in behind that
+// section's data, which then share one last block.
+//
 // Then it sets the image's checksum, padded or not: the setup checks its own
 // file against it, and the linker's sum is stale once anything moved.
 //
@@ -32,6 +39,7 @@
 // them would go stale), and malformed ones. Same input, same output.
 //
 // Exit codes: 0 done (or nothing to do), 1 refused or an I/O error, 2 usage.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -46,6 +54,12 @@ const uint32_t PAGE = 4096;
 // The DOS header proper; what follows it up to the PE signature is the DOS
 // program.
 const uint32_t DOS_HEADER_SIZE = 64;
+
+void Put16(std::vector<uint8_t>& b, uint32_t at, uint32_t value)
+{
+    b[at] = (uint8_t)value;
+    b[at + 1] = (uint8_t)(value >> 8);
+}
 
 void Put32(std::vector<uint8_t>& b, uint32_t at, uint32_t value)
 {
@@ -225,6 +239,69 @@ bool PackHeaders(Image* image, uint32_t at)
     return true;
 }
 
+// Folds the base relocations into the section before them (see the top);
+// true when it did. Only where they are the whole of the last section, in
+// the table, the file and the image, nothing else points into it, and the
+// section before is neither writable nor followed by a gap in the image.
+bool FoldRelocations(Image* image)
+{
+    const PeHeaders& h = image->headers;
+    const PeDirectory relocations = h.directories[PE_DIRECTORY_BASERELOC];
+    const std::vector<Section>& list = image->sections;
+    if (!relocations.rva || !relocations.size || list.size() < 2)
+        return false;
+    const PeSection last = list.back().pe, before = list[list.size() - 2].pe;
+    std::vector<uint8_t>& b = image->bytes;
+    if (last.header != h.sectionTable + (h.sectionCount - 1u) * PE_SECTION_HEADER_SIZE ||
+        relocations.rva != last.virtualAddress || relocations.size > last.rawSize ||
+        relocations.size > last.virtualSize || last.rawPointer + last.rawSize != b.size() ||
+        before.virtualAddress + RoundUp(before.virtualSize, h.sectionAlignment) !=
+            last.virtualAddress ||
+        (before.characteristics & PE_SECTION_WRITE))
+        return false;
+    for (int i = 0; i < PE_DIRECTORY_SLOTS; ++i) {
+        const PeDirectory& d = h.directories[i];
+        if (i != PE_DIRECTORY_BASERELOC && i != PE_DIRECTORY_SECURITY && d.rva >= last.virtualAddress &&
+            d.rva < last.virtualAddress + last.virtualSize)
+            return false;
+    }
+    const std::vector<uint8_t> data(b.begin() + last.rawPointer,
+                                    b.begin() + last.rawPointer + relocations.size);
+    // Behind the section's data, 4-aligned as the blocks want; what lay
+    // between its raw end and there is zero in the image too.
+    const uint32_t at = RoundUp(before.virtualSize, 4);
+    const uint32_t kept = before.rawSize < at ? before.rawSize : at;
+    b.resize(before.rawPointer + kept);
+    b.resize(before.rawPointer + at, 0);
+    b.insert(b.end(), data.begin(), data.end());
+    const uint32_t size = at + relocations.size;
+    b.resize(before.rawPointer + RoundUp(size, h.fileAlignment), 0);
+    Put32(b, before.header + PE_SECTION_VIRTUAL_SIZE, size);
+    Put32(b, before.header + PE_SECTION_RAW_SIZE, RoundUp(size, h.fileAlignment));
+    std::fill(b.begin() + last.header, b.begin() + last.header + PE_SECTION_HEADER_SIZE, 0);
+    Put16(b, h.optionalHeader - PE_FILE_HEADER_SIZE + PE_FILE_SECTION_COUNT,
+          h.sectionCount - 1u);
+    Put32(b, h.optionalHeader + PE_OPTIONAL_SIZE_OF_IMAGE,
+          RoundUp(before.virtualAddress + size, h.sectionAlignment));
+    const uint32_t directory = h.optionalHeader +
+        (h.magic == PE_MAGIC_PE32 ? PE32_DIRECTORIES : PE32_PLUS_DIRECTORIES) +
+        PE_DIRECTORY_BASERELOC * 8;
+    Put32(b, directory, before.virtualAddress + at);
+    // The relocations counted as initialised data; now they are code's.
+    uint32_t code = 0, initialized = 0;
+    for (size_t i = 0; i + 1 < list.size(); ++i) {
+        const PeSection& s = list[i].pe;
+        uint32_t raw = i + 2 == list.size() ? RoundUp(size, h.fileAlignment) : s.rawSize;
+        if (s.characteristics & PE_SECTION_CODE)
+            code += raw;
+        else if (s.characteristics & PE_SECTION_INITIALIZED_DATA)
+            initialized += raw;
+    }
+    Put32(b, h.optionalHeader + PE_OPTIONAL_SIZE_OF_CODE, code);
+    Put32(b, h.optionalHeader + PE_OPTIONAL_SIZE_OF_INITIALIZED_DATA, initialized);
+    return true;
+}
+
 // Aligns the resource section of bytes and sets the image's checksum, which
 // the setup checks its own file against; false with g_error set when
 // refused, and then the bytes are not to be written. *changed says whether
@@ -253,6 +330,12 @@ bool AlignResources(std::vector<uint8_t>* bytes, bool* changed)
                 *changed = true;
             }
         }
+    }
+    if (ok) {
+        image.sections.clear();
+        ok = Parse(&image);
+        if (ok && FoldRelocations(&image))
+            *changed = true;
     }
     uint32_t checksum;
     if (ok && ComputeImageChecksum(image.bytes.data(), (uint32_t)image.bytes.size(), &checksum) &&

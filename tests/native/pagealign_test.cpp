@@ -255,6 +255,45 @@ TEST_F(PageAlign, PacksTheHeadersOnlyWhenThatSavesAPage)
     EXPECT_EQ(Get32(after, OPTIONAL_AT + 0x40 + 60), 0x1000u);
 }
 
+// The relocations, last in the file, go behind the read-only section before
+// them and no longer take a section and a 512-byte block of their own; the
+// directory follows them, and the image ends where that section does.
+TEST_F(PageAlign, FoldsTheRelocationsIntoTheSectionBeforeThem)
+{
+    for (bool plus : {false, true}) {
+        SCOPED_TRACE(plus ? "PE32+" : "PE32");
+        Bytes image = MakeImage({{".text", 0x1000, 0x2780, 0x2800},
+                                 {".rsrc", 0x4000, 0x300, 0x400},
+                                 {".late", 0x5000, 0x1BE, 0x200},
+                                 {".reloc", 0x6000, 0x30, 0x200}},
+                                0x400, false, "", plus);
+        const uint32_t directory = OPTIONAL_AT + (plus ? 112 : 96) + 8 * 5;
+        Put32(image, directory, 0x6000);
+        Put32(image, directory + 4, 0x30);
+        Bytes after;
+        ASSERT_EQ(Run(image, &after), 0);
+        ExpectAligned(image, after, 2, 1);
+        EXPECT_EQ(after[PE_AT + 6], 3) << "the relocations' section is still there";
+        Section late = Read(after, 2);
+        EXPECT_EQ(late.virtualSize, 0x1C0u + 0x30u);
+        EXPECT_EQ(late.rawSize, 0x200u);
+        EXPECT_EQ(Get32(after, directory), 0x5000u + 0x1C0u) << "4-aligned behind .late";
+        EXPECT_EQ(Get32(after, directory + 4), 0x30u);
+        EXPECT_TRUE(std::equal(after.begin() + late.rawPointer + 0x1C0,
+                               after.begin() + late.rawPointer + 0x1F0,
+                               image.begin() + Read(image, 3).rawPointer));
+        EXPECT_EQ(after.size(), late.rawPointer + 0x200u) << "the file ends with .late";
+        EXPECT_EQ(Get32(after, OPTIONAL_AT + 56), 0x6000u) << "SizeOfImage";
+
+        // Not into a section that can be written: the loader would leave
+        // the relocations there open to the program.
+        Put32(image, TableAt(image) + 40 * 2 + 36, 0xC0000040);
+        ASSERT_EQ(Run(image, &after), 0);
+        EXPECT_EQ(after[PE_AT + 6], 4);
+        EXPECT_EQ(Get32(after, directory), 0x6000u);
+    }
+}
+
 TEST_F(PageAlign, SetsTheTrueChecksumAlsoWhenNothingNeedsPadding)
 {
     Bytes aligned = MakeImage({{".text", 0x1000, 0xA00, 0xC00}, {".rsrc", 0x2000, 0x300, 0x400}},

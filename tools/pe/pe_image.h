@@ -38,13 +38,21 @@ const uint16_t PE_DLL_DYNAMIC_BASE = 0x0040;
 const uint16_t PE_DLL_NX_COMPAT = 0x0100;
 const uint16_t PE_DLL_TERMINAL_SERVER_AWARE = 0x8000;
 
+// The file header, which the optional header follows, and its section count.
+const uint32_t PE_FILE_HEADER_SIZE = 20;
+const uint32_t PE_FILE_SECTION_COUNT = 2;
+// Where the data directories start in each optional header.
+const uint32_t PE32_DIRECTORIES = 96;
+const uint32_t PE32_PLUS_DIRECTORIES = 112;
 // Fields at the same place of the optional header in PE32 and PE32+, for
 // tools that rewrite them.
 const uint32_t PE_OPTIONAL_SIZE_OF_CODE = 4;
 const uint32_t PE_OPTIONAL_SIZE_OF_INITIALIZED_DATA = 8;
+const uint32_t PE_OPTIONAL_SIZE_OF_IMAGE = 56;
 const uint32_t PE_OPTIONAL_SIZE_OF_HEADERS = 60;
 // And in a section header.
 const uint32_t PE_SECTION_HEADER_SIZE = 40;
+const uint32_t PE_SECTION_VIRTUAL_SIZE = 8;
 const uint32_t PE_SECTION_RAW_SIZE = 16;
 const uint32_t PE_SECTION_RAW_POINTER = 20;
 
