@@ -120,17 +120,6 @@ static int ReadCount(const char* section)
     return count;
 }
 
-// Records an item of that kind (File, Dir or Key) in [Earlier], before the
-// key that records it lets it go.
-static void KeepEarlier(const char* kind, const char* item)
-{
-    char key[32];
-    int number = ReadCount(LOG_EARLIER) + 1;
-    NumberedKey(key, kind, number);
-    if (UpdateLog(LOG_EARLIER, key, item))
-        LogWriteNumber(LOG_EARLIER, LOG_COUNT, number);
-}
-
 // key = value, for a key that records an item of that kind (null for
 // none); a null value takes the key away. Where an earlier run's log was
 // found, the item the key recorded goes into [Earlier] first when the value
@@ -142,8 +131,15 @@ static bool Record(const char* section, const char* key, const char* value, cons
     if (s_earlier) {
         if (!value)
             return false;
-        if (kind && ReadValue(section, key, old) && lstrcmpiA(old, value))
-            KeepEarlier(kind, old);
+        // Under a key of its kind (File, Dir or Key), as the next of
+        // [Earlier]; that key keeps no earlier item of its own.
+        if (kind && ReadValue(section, key, old) && lstrcmpiA(old, value)) {
+            char earlier[32];
+            int number = ReadCount(LOG_EARLIER) + 1;
+            NumberedKey(earlier, kind, number);
+            if (Record(LOG_EARLIER, earlier, old, 0))
+                LogWriteNumber(LOG_EARLIER, LOG_COUNT, number);
+        }
     }
     return UpdateLog(section, key, value);
 }
