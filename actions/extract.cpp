@@ -21,9 +21,7 @@ void AdvanceProgress(HWND page, uint32_t size)
 // not one.
 static bool AskOverwrite(HWND page, const char* name)
 {
-    char question[MESSAGE_SIZE];
-    wsprintfA(question, TEXT_OVERWRITE, name);
-    return ShowError(page, question, MB_YESNO) == IDYES;
+    return ShowProblem(page, MB_YESNO, TEXT_OVERWRITE, name, TEXT_OVERWRITE_END) == IDYES;
 }
 
 
