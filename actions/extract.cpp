@@ -97,9 +97,9 @@ static void ExtractEntry(const ArchiveEntry& entry, uint32_t index, HWND page)
             while (!(written = fits && WriteEntry(path, entry, &created)) &&
                    AskRetry(page, TEXT_CANNOT_WRITE, path))
                 ;
+            s_written[index < sizeof s_written ? index : 0] = written;
             // Skipped. A half-written file of ours is removed rather than
             // left as a damaged copy, and the log no longer names it.
-            s_written[index < sizeof s_written ? index : 0] = written;
             if (!written) {
                 if (created)
                     DeleteFileA(path);
