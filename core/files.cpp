@@ -34,11 +34,9 @@ void KeepFromRestartDeletion(const char* path)
     HKEY key;
     DWORD type, size = SCRATCH_SIZE - 8;
     memcpy(name, L"\\??\\", 8);
-    // Opened the way the setup opens its other keys, which spares an import:
-    // the system always has this one, so nothing is created.
     if (!MultiByteToWideChar(CP_ACP, 0, path, -1, name + 4, PATH_SIZE) ||
-        RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
-                        0, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, 0, &key, 0))
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
+                      KEY_QUERY_VALUE | KEY_SET_VALUE, &key))
         return;
     // Pairs of strings, a source and a target; an empty target deletes the
     // source. The pairs kept move down over those dropped. The buffer's
