@@ -21,9 +21,7 @@ void AdvanceProgress(HWND page, uint32_t size)
 // not one.
 static bool AskOverwrite(HWND page, const char* name)
 {
-    char question[MESSAGE_SIZE];
-    wsprintfA(question, TEXT_OVERWRITE, name);
-    return ShowError(page, question, MB_YESNO) == IDYES;
+    return ShowProblem(page, MB_YESNO, TEXT_OVERWRITE, name, TEXT_OVERWRITE_END) == IDYES;
 }
 
 
@@ -72,8 +70,12 @@ static __attribute__((noinline)) void LogFileCount(uint32_t entries)
 static uint32_t s_entryCount;
 static bool s_uninstallerLost;
 // Which entries this run wrote, by number: a take-back removes those and no
-// other file the log may name (an earlier run's that this one kept).
-static unsigned char s_written[1 << 16];
+// other file the log may name (an earlier run's that this one kept). A byte
+// an entry rather than a bit: the bytes are only reserved, not in the file,
+// and each one is set and tested in a single instruction. Numbers start at
+// 1; the entries past the end, which no take-back reaches, are noted in the
+// unused byte 0.
+static bool s_written[1 << 19];
 
 static void ExtractEntry(const ArchiveEntry& entry, uint32_t index, HWND page)
 {
@@ -95,10 +97,9 @@ static void ExtractEntry(const ArchiveEntry& entry, uint32_t index, HWND page)
             while (!(written = fits && WriteEntry(path, entry, &created)) &&
                    AskRetry(page, TEXT_CANNOT_WRITE, path))
                 ;
+            s_written[index < sizeof s_written ? index : 0] = written;
             // Skipped. A half-written file of ours is removed rather than
             // left as a damaged copy, and the log no longer names it.
-            if (written && index < 8 * sizeof s_written)
-                s_written[index / 8] |= (unsigned char)(1 << index % 8);
             if (!written) {
                 if (created)
                     DeleteFileA(path);
@@ -119,8 +120,8 @@ static void ExtractEntry(const ArchiveEntry& entry, uint32_t index, HWND page)
 void TakeBackPayload()
 {
     char path[LONG_PATH_SIZE];
-    for (uint32_t i = 1; i <= s_entryCount; ++i)
-        if (i < 8 * sizeof s_written && s_written[i / 8] >> i % 8 & 1 &&
+    for (uint32_t i = 1; i <= s_entryCount && i < sizeof s_written; ++i)
+        if (s_written[i] &&
             LogReadNumbered(LOG_FILES, LOG_FILE, (int)i, path))
             DeleteFileA(path);
     DiscardLog();

@@ -9,7 +9,9 @@
 #define TEXT_EXIT_QUESTION   "Программа установки еще не завершила свою работу.\n" \
                              "Если Вы выйдите сейчас, программа не будет установлена.\n" \
                              "Выйти из установки?"
-#define TEXT_OVERWRITE       "Файл %s уже существует. Переписать его ?"
+// The question about an existing file, in two pieces around its name.
+#define TEXT_OVERWRITE       "Файл "
+#define TEXT_OVERWRITE_END   " уже существует. Переписать его ?"
 #define TEXT_CANNOT_WRITE    "Невозможно записать файл\n"
 #define TEXT_CANNOT_CREATE_DIR "Невозможно создать каталог\n"
 #define TEXT_CANNOT_MAKE_LINK "Невозможно создать ярлык\n"

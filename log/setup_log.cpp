@@ -120,47 +120,45 @@ static int ReadCount(const char* section)
     return count;
 }
 
-// Records an item of that kind (File, Dir or Key) in [Earlier], before the
-// key that records it lets it go.
-static void KeepEarlier(const char* kind, const char* item)
-{
-    char key[32];
-    int number = ReadCount(LOG_EARLIER) + 1;
-    NumberedKey(key, kind, number);
-    if (UpdateLog(LOG_EARLIER, key, item))
-        LogWriteNumber(LOG_EARLIER, LOG_COUNT, number);
-}
-
-// key = value, for a key that records an item of that kind (null for
-// none); a null value takes the key away. Where an earlier run's log was
-// found, the item the key recorded goes into [Earlier] first when the value
-// names another, and nothing is taken away: an earlier run may have
-// recorded the same item under the key.
-static bool Record(const char* section, const char* key, const char* value, const char* kind)
+// key = value; a null value takes the key away. Where an earlier run's log
+// was found, a key that records an item puts the item it recorded into
+// [Earlier] first when the value names another, and nothing is taken away:
+// an earlier run may have recorded the same item under the key.
+static bool Record(const char* section, const char* key, const char* value, bool numbered)
 {
     char old[LONG_PATH_SIZE];
     if (s_earlier) {
         if (!value)
             return false;
-        if (kind && ReadValue(section, key, old) && lstrcmpiA(old, value))
-            KeepEarlier(kind, old);
+        // File<i> and Link<i> record files; of the keys of one name, the
+        // program group's folder and the uninstall entry's name record
+        // items. The keys of [Earlier] record none of their own.
+        const char* kind = numbered                                          ? LOG_FILE
+                           : !lstrcmpiA(key, LOG_SUB_KEY)                    ? LOG_KEY
+                           : !lstrcmpiA(key, LOG_DIR) && !lstrcmpiA(section, LOG_LINKS) ? LOG_DIR
+                                                                               : 0;
+        if (kind && ReadValue(section, key, old) && lstrcmpiA(old, value)) {
+            // Under a key of its kind (File, Dir or Key), as the next of
+            // [Earlier].
+            char earlier[32];
+            int number = ReadCount(LOG_EARLIER) + 1;
+            NumberedKey(earlier, kind, number);
+            if (Record(LOG_EARLIER, earlier, old, false))
+                LogWriteNumber(LOG_EARLIER, LOG_COUNT, number);
+        }
     }
     return UpdateLog(section, key, value);
 }
 
 bool LogWrite(const char* section, const char* key, const char* value)
 {
-    // The program group's folder and the uninstall entry's name record
-    // items. A null value would take the key away instead of recording it.
-    const char* kind = !lstrcmpiA(key, LOG_SUB_KEY)                                  ? LOG_KEY
-                       : !lstrcmpiA(key, LOG_DIR) && !lstrcmpiA(section, LOG_LINKS) ? LOG_DIR
-                                                                                    : 0;
-    return Record(section, key, value ? value : "", kind);
+    // A null value would take the key away instead of recording it.
+    return Record(section, key, value ? value : "", false);
 }
 
 void LogForget(const char* section, const char* key)
 {
-    Record(section, key, 0, 0);
+    Record(section, key, 0, false);
 }
 
 bool LogWriteNumber(const char* section, const char* key, int number)
@@ -172,10 +170,9 @@ bool LogWriteNumber(const char* section, const char* key, int number)
 
 bool LogWriteNumbered(const char* section, const char* prefix, int number, const char* value)
 {
-    // File<i> and Link<i> record files.
     char key[32];
     NumberedKey(key, prefix, number);
-    return Record(section, key, value, LOG_FILE);
+    return Record(section, key, value, true);
 }
 
 void LogForgetNumbered(const char* section, const char* prefix, int number)
