@@ -131,7 +131,9 @@ void LoadCommonControls();
 // sequence, without servicing any input: Cancel stays unserviced there.
 void KeepResponsive();
 // The behaviour every page shares: WM_CLOSE asks ConfirmExit, Cancel closes,
-// Back ends with PAGE_BACK. Returns TRUE when it handled the message.
+// Back ends with PAGE_BACK, Next with PAGE_NEXT (a page that checks first
+// handles Next itself), and WM_INITDIALOG leaves the focus to the dialog.
+// Returns TRUE when it handled the message.
 INT_PTR HandleCommonPageMessage(HWND page, UINT message, WPARAM wParam);
 
 // core/selfcheck.cpp: true when the file's image checksum is set and

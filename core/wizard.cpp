@@ -157,6 +157,8 @@ int ConfirmExit(HWND page)
 
 INT_PTR HandleCommonPageMessage(HWND page, UINT message, WPARAM wParam)
 {
+    if (message == WM_INITDIALOG)
+        return TRUE;
     if (message == WM_CLOSE) {
         if (ConfirmExit(page))
             EndDialog(page, PAGE_EXIT);
@@ -164,6 +166,8 @@ INT_PTR HandleCommonPageMessage(HWND page, UINT message, WPARAM wParam)
         SendMessageA(page, WM_CLOSE, 0, 0);
     } else if (message == WM_COMMAND && LOWORD(wParam) == IDC_BACK) {
         EndDialog(page, PAGE_BACK);
+    } else if (message == WM_COMMAND && LOWORD(wParam) == IDC_NEXT) {
+        EndDialog(page, PAGE_NEXT);
     } else {
         return FALSE;
     }

@@ -43,9 +43,6 @@ LATE_CODE INT_PTR CALLBACK AgreementPageProc(HWND page, UINT message, WPARAM wPa
         case IDC_DECLINE:
             EnableWindow(GetDlgItem(page, IDC_NEXT), LOWORD(wParam) == IDC_ACCEPT);
             return TRUE;
-        case IDC_NEXT:
-            EndDialog(page, PAGE_NEXT);
-            return TRUE;
         }
         break;
     }
