@@ -19,19 +19,24 @@ int ShowProblem(HWND owner, UINT type, const char* a, const char* b, const char*
     return ShowError(owner, text, type);
 }
 
-// Kept out of line, so that the pieces it leaves empty are passed once.
-static __attribute__((noinline)) int ShowItemProblem(HWND owner, UINT type, const char* problem,
-                                                     const char* item)
-{
-    return ShowProblem(owner, type, problem, item);
-}
-
 LATE_CODE void ShowRefusal(HWND page, const char* problem, const char* item)
 {
-    ShowItemProblem(page, MB_OK, problem, item);
+    ShowProblem(page, MB_OK, problem, item);
 }
 
-bool AskRetry(HWND owner, const char* problem, const char* item)
+// Kept out of line, so that the pieces it leaves empty are passed once.
+static __attribute__((noinline)) int ShowCannot(HWND owner, UINT type, const char* what,
+                                                const char* item)
 {
-    return ShowItemProblem(owner, MB_RETRYCANCEL, problem, item) == IDRETRY;
+    return ShowProblem(owner, type, TEXT_CANNOT, what, item);
+}
+
+LATE_CODE void ShowFailure(HWND page, const char* what, const char* item)
+{
+    ShowCannot(page, MB_OK, what, item);
+}
+
+bool AskRetry(HWND owner, const char* what, const char* item)
+{
+    return ShowCannot(owner, MB_RETRYCANCEL, what, item) == IDRETRY;
 }

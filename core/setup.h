@@ -177,9 +177,13 @@ int ShowProblem(HWND owner, UINT type, const char* a, const char* b, const char*
                 const char* d = "");
 // problem + item, with OK alone: a page's refusal of what the user gave.
 void ShowRefusal(HWND page, const char* problem, const char* item);
-// problem + item, with Retry and Cancel; true for Retry. Every step that
-// cannot make its file, folder, shortcut or registry key asks this way.
-bool AskRetry(HWND owner, const char* problem, const char* item);
+// "Невозможно " + what + item, with OK alone: what the user asked for
+// could not be done.
+void ShowFailure(HWND page, const char* what, const char* item);
+// "Невозможно " + what + item, with Retry and Cancel; true for Retry. Every
+// step that cannot make its file, folder, shortcut or registry key asks
+// this way.
+bool AskRetry(HWND owner, const char* what, const char* item);
 
 // log/setup_log.cpp: every item goes into the log before it is made. True
 // when the log on disk holds the entry; an item whose entry could not be

@@ -12,15 +12,20 @@
 // The question about an existing file, in two pieces around its name.
 #define TEXT_OVERWRITE       "Файл "
 #define TEXT_OVERWRITE_END   " уже существует. Переписать его ?"
-#define TEXT_CANNOT_WRITE    "Невозможно записать файл\n"
-#define TEXT_CANNOT_CREATE_DIR "Невозможно создать каталог\n"
-#define TEXT_CANNOT_MAKE_LINK "Невозможно создать ярлык\n"
-#define TEXT_CANNOT_MAKE_KEY "Невозможно создать раздел реестра\n"
-#define TEXT_CANNOT_SET_VALUE "Невозможно записать в раздел реестра\n"
+// What could not be done, behind the word every such message starts with:
+// AskRetry and ShowFailure put it in front.
+#define TEXT_CANNOT          "Невозможно "
+#define TEXT_CANNOT_WRITE    "записать файл\n"
+#define TEXT_CANNOT_CREATE_DIR "создать каталог\n"
+#define TEXT_CANNOT_MAKE_LINK "создать ярлык\n"
+#define TEXT_CANNOT_MAKE_KEY "создать раздел реестра\n"
+#define TEXT_CANNOT_SET_VALUE "записать в раздел реестра\n"
 #define TEXT_PATH_TOO_LONG   "Слишком длинный путь к каталогу:\n"
 #define TEXT_LONGEST_PATH    "\nПуть к файлу в нем был бы длиннее 259 символов:\n"
-#define TEXT_BLANK_FOLDER    "Имя каталога не может состоять только из пробелов и точек."
-#define TEXT_BLANK_GROUP     "Имя группы не может состоять только из пробелов и точек."
+// A name of spaces and dots only, the folder's or the group's.
+#define TEXT_BLANK_FOLDER    "Имя каталога"
+#define TEXT_BLANK_GROUP     "Имя группы"
+#define TEXT_BLANK_NAME_END  " не может состоять только из пробелов и точек."
 #define TEXT_DAMAGED_SETUP   "Файл программы установки поврежден, установка невозможна.\n" \
                              "Получите программу установки заново."
 #define TEXT_RESERVED_NAME   "Имя зарезервировано системой и не может быть использовано:\n"
@@ -29,7 +34,7 @@
 #define TEXT_INCOMPLETE      "Установка не завершена, пропущено объектов: %i"
 #define TEXT_TAKEN_BACK      "Не удалось записать программу удаления или журнал установки.\n" \
                              "Установка отменена, всё установленное удалено."
-#define TEXT_CANNOT_START    "Невозможно запустить программу\n"
+#define TEXT_CANNOT_START    "запустить программу\n"
 #define TEXT_NO_PAGE         "Невозможно показать окно программы установки."
 #define TEXT_REQUIRED_SPACE  "Необходимо: %i килобайт"
 #define TEXT_CHECKING_SETUP  "Проверка файла программы установки... %i%%"

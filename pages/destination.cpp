@@ -155,7 +155,7 @@ __attribute__((noipa)) LATE_CODE static void ConfirmFolder(HWND page, char* fold
     char device[PATH_SIZE];
     SendDlgItemMessageA(page, IDC_DEST_DIR, WM_GETTEXT, PATH_SIZE, (LPARAM)folder);
     if (IsBlankName(folder)) {
-        ShowError(page, TEXT_BLANK_FOLDER, MB_OK);
+        ShowProblem(page, MB_OK, TEXT_BLANK_FOLDER, TEXT_BLANK_NAME_END);
         return;
     }
     // Device names are looked for before and after the name is made full:
@@ -195,7 +195,7 @@ __attribute__((noipa)) LATE_CODE static void ConfirmFolder(HWND page, char* fold
     static char made[PATH_SIZE];
     if (!IsFolder(folder)) {
         if (!CreateDirectoryA(folder, 0)) {
-            ShowRefusal(page, TEXT_CANNOT_CREATE_DIR, folder);
+            ShowFailure(page, TEXT_CANNOT_CREATE_DIR, folder);
             return;
         }
         CopyString(made, folder);

@@ -57,7 +57,7 @@ LATE_CODE static void StartProduct(HWND page, const char* target)
     if (JoinPath(program, g_setup.installFolder, target) &&
         (INT_PTR)ShellExecuteA(0, "open", program, 0, g_setup.installFolder, SW_SHOWDEFAULT) > 32)
         return;
-    ShowRefusal(page, TEXT_CANNOT_START, program);
+    ShowFailure(page, TEXT_CANNOT_START, program);
 }
 
 // A box left disabled is never ticked: the user cannot reach it.

@@ -56,7 +56,7 @@ LATE_CODE static void ConfirmGroup(HWND page)
     // straight into the Programs folder); one that trims to nothing ("."
     // and ".." among them) would put the group beside or above it.
     if (IsBlankName(name)) {
-        ShowError(page, TEXT_BLANK_GROUP, MB_OK);
+        ShowProblem(page, MB_OK, TEXT_BLANK_GROUP, TEXT_BLANK_NAME_END);
         return;
     }
     if (IsDeviceName(name, strlen(name))) {
