@@ -94,7 +94,7 @@ static bool WriteRegistryItem(const RegistryItem& item)
         }
         if (!problem)
             return true;
-        if (ShowProblem(GetActiveWindow(), MB_RETRYCANCEL, problem, item.rootName,
+        if (ShowProblem(GetActiveWindow(), MB_RETRYCANCEL, TEXT_CANNOT, problem, item.rootName,
                         KEY_PATH(failed)) != IDRETRY)
             return false;
     }
