@@ -2,10 +2,11 @@
 // every visit starts declined.
 #include "core/setup.h"
 
-#include <objbase.h>
-
 // The resource has no terminator, so the edit box gets a NUL-terminated
-// copy of exactly its bytes.
+// copy of its bytes, made in the large buffer: the check of the setup's
+// own file is done with it, and the list of the restart's deletions does
+// not need it before the copying page. An agreement larger than that (no
+// edit box shows so much) is cut there.
 LATE_CODE static void ShowAgreementText(HWND page)
 {
     uint32_t size;
@@ -13,15 +14,12 @@ LATE_CODE static void ShowAgreementText(HWND page)
     g_setup.agreementText = agreement;
     if (!agreement)
         return;
-    // From the task allocator, whose free the folder picker needs anyway;
-    // it serves without COM started.
-    char* text = (char*)CoTaskMemAlloc(size + 1);
-    if (!text)
-        return;
+    if (size >= SCRATCH_SIZE)
+        size = SCRATCH_SIZE - 1;
+    char* text = (char*)g_scratch;
     memcpy(text, agreement, size);
     text[size] = 0;
     SetDlgItemTextA(page, IDC_AGREEMENT_TEXT, text);
-    CoTaskMemFree(text);
 }
 
 LATE_CODE INT_PTR CALLBACK AgreementPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
