@@ -22,7 +22,7 @@ LATE_CODE static void ShowAgreementText(HWND page)
     SetDlgItemTextA(page, IDC_AGREEMENT_TEXT, text);
 }
 
-LATE_CODE INT_PTR CALLBACK AgreementPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
+INT_PTR CALLBACK AgreementPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
     case WM_INITDIALOG:

@@ -10,7 +10,7 @@ __attribute__((noinline)) LATE_CODE static void ShowFolder(HWND page)
     SetDlgItemTextA(page, IDC_DEST_DIR, g_setup.installFolder);
 }
 
-LATE_CODE static void OfferDefaultFolder(HWND page)
+static void OfferDefaultFolder(HWND page)
 {
     // A value of PATH_SIZE bytes or more is not read at all: the call then
     // answers the size it would need, and the buffer holds nothing.
@@ -150,7 +150,7 @@ LATE_CODE static bool FindDeviceName(const char* folder, char* name)
 // The folder is g_setup.installFolder, handed in rather than named: the
 // many uses then take it from a register instead of each carrying its
 // address and that address's relocation.
-__attribute__((noipa)) LATE_CODE static void ConfirmFolder(HWND page, char* folder)
+__attribute__((noipa)) static void ConfirmFolder(HWND page, char* folder)
 {
     char device[PATH_SIZE];
     SendDlgItemMessageA(page, IDC_DEST_DIR, WM_GETTEXT, PATH_SIZE, (LPARAM)folder);

@@ -77,7 +77,7 @@ LATE_CODE static void FinishInstallation(HWND page)
     }
 }
 
-LATE_CODE INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
+INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
     case WM_INITDIALOG:

@@ -43,7 +43,7 @@ LATE_CODE static void CopySelectedGroup(HWND page)
     SetDlgItemTextA(page, IDC_GROUP_NAME, name);
 }
 
-LATE_CODE static void ConfirmGroup(HWND page)
+static void ConfirmGroup(HWND page)
 {
     char name[PATH_SIZE];
     SendDlgItemMessageA(page, IDC_GROUP_NAME, WM_GETTEXT, PATH_SIZE, (LPARAM)name);
