@@ -357,10 +357,14 @@ int wmain(int argc, wchar_t** argv)
     // The overhead by part of the file: each section's bytes in the file
     // (its padding included), the resources less what they carry.
     std::printf("  overhead by part of the file:\n    %-46s %6u\n", "headers", facts.headerSize);
+    // The resources' last block also holds the import names that fit
+    // there (cmake/setup.ld); the relocations may lie behind other data.
     for (const auto& s : facts.sections) {
         bool resources = s.first == ".rsrc";
-        std::printf("    %-46s %6u\n",
-                    (resources ? s.first + " beyond the payload and the agreement" : s.first).c_str(),
+        std::string label = resources ? s.first + " beyond the payload and the agreement" : s.first;
+        if (s.first == facts.relocationSection && s.first != ".reloc")
+            label += " (with the relocations)";
+        std::printf("    %-46s %6u\n", label.c_str(),
                     resources ? s.second - facts.archiveSize - facts.agreementSize : s.second);
     }
     std::printf("  bytes of the file by part: headers %u,", facts.headerSize);

@@ -446,6 +446,9 @@ bool ReadImage(const std::wstring& exe, ImageFacts* facts, std::wstring* error)
     for (uint32_t i = 0; ReadPeSection(image.bytes, image.size, &headers, i, &section); ++i)
         facts->sections.push_back({section.name, section.rawSize});
     WalkPeImports(image.bytes, image.size, &headers, CollectImport, &facts->imports);
+    if (FindPeSection(image.bytes, image.size, &headers,
+                      headers.directories[PE_DIRECTORY_BASERELOC].rva, &section))
+        facts->relocationSection = section.name;
     // A program without a payload (the reference dialog) has no entries.
     uint32_t offset;
     FindPeResource(image.bytes, image.size, &headers, PE_RESOURCE_RCDATA, IDR_AGREEMENT,

@@ -104,6 +104,7 @@ struct ImageFacts {
     std::vector<std::pair<std::string, uint32_t>> sections;  // name, bytes in the file
     std::vector<std::string> imports;
     uint32_t resourceFileOffset = 0;
+    std::string relocationSection;  // the section the relocations lie in
 };
 
 // Reads an executable's package resources and headers.
