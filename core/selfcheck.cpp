@@ -66,19 +66,21 @@ bool VerifyImageFile(const wchar_t* path)
     HWND progress = 0;
     uint32_t stored = 0, field, done = 0, sum = 0;
     DWORD got = 0;
+    unsigned char* piece = g_scratch;
+    HOLD_ADDRESS(piece);
     // The headers lie in the first piece. The CheckSum field is read there
     // and zeroed, which is how the sum counts it.
-    bool ok = ReadFile(file, g_scratch, PIECE_SIZE, &got, 0) && FindChecksumField(g_scratch, got, &field);
+    bool ok = ReadFile(file, piece, PIECE_SIZE, &got, 0) && FindChecksumField(piece, got, &field);
     if (ok) {
-        stored = ReadUint32(g_scratch + field);
-        WriteUint32(g_scratch + field, 0);
+        stored = ReadUint32(piece + field);
+        WriteUint32(piece + field, 0);
     }
     while (ok && got > 0) {
-        sum = AddChecksumBytes(sum, g_scratch, got, done);
+        sum = AddChecksumBytes(sum, piece, got, done);
         done += got;
         if (progress || GetTickCount() - started >= CHECK_WINDOW_AFTER_MS)
             progress = ShowCheckProgress(progress, done, length);
-        ok = ReadFile(file, g_scratch, PIECE_SIZE, &got, 0) != 0;
+        ok = ReadFile(file, piece, PIECE_SIZE, &got, 0) != 0;
     }
     // A closed window without a procedure of its own is destroyed.
     if (progress)
