@@ -7,8 +7,12 @@
 // out cost it no address of an empty string.
 static char* Append(char* end, const char* limit, const char* text)
 {
-    for (; end && text && *text; ++text)
-        end = end < limit ? (*end = *text, end + 1) : 0;
+    if (end && text)
+        for (; *text; ++text) {
+            if (end >= limit)
+                return 0;
+            *end++ = *text;
+        }
     return end;
 }
 
