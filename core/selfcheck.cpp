@@ -47,7 +47,10 @@ static HWND ShowCheckProgress(HWND window, uint32_t done, uint32_t length)
                                  (GetSystemMetrics(SM_CXSCREEN) - PROGRESS_WIDTH) >> 1,
                                  (GetSystemMetrics(SM_CYSCREEN) - PROGRESS_HEIGHT) >> 1,
                                  PROGRESS_WIDTH, PROGRESS_HEIGHT, 0, 0, 0, 0);
-    char text[MESSAGE_SIZE];
+    // Room for the text with the longest number there is: 11 characters
+    // in place of the 2 of %i, 1 in place of the 2 of %%. A buffer of
+    // MESSAGE_SIZE would only make the frame dearer to set up.
+    char text[sizeof TEXT_CHECKING_SETUP + 8];
     wsprintfA(text, TEXT_CHECKING_SETUP, (int)AddProgressShare(0, done, length));
     SendMessageA(window, WM_SETTEXT, 0, (LPARAM)text);
     UpdateWindow(window);
