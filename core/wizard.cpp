@@ -25,7 +25,8 @@ static void RestrictDllSearch()
 {
     // kernel32 is in every process already: this only counts up its
     // references, and saves importing a second function to find it.
-    HMODULE kernel = LoadLibraryA("kernel32.dll");
+    // LoadLibraryA adds the ".dll" of a name without an extension.
+    HMODULE kernel = LoadLibraryA("kernel32");
     SYSTEM_FUNCTION(SetDefaultDllDirectories) restrict =
         (SYSTEM_FUNCTION(SetDefaultDllDirectories))FindExport(kernel, "SetDefaultDllDirectories");
     if (restrict)
