@@ -47,7 +47,10 @@ static HWND ShowCheckProgress(HWND window, uint32_t done, uint32_t length)
                                  (GetSystemMetrics(SM_CXSCREEN) - PROGRESS_WIDTH) >> 1,
                                  (GetSystemMetrics(SM_CYSCREEN) - PROGRESS_HEIGHT) >> 1,
                                  PROGRESS_WIDTH, PROGRESS_HEIGHT, 0, 0, 0, 0);
-    char text[MESSAGE_SIZE];
+    // Room for the text with the longest number there is: 11 characters
+    // in place of the 2 of %i, 1 in place of the 2 of %%. A buffer of
+    // MESSAGE_SIZE would only make the frame dearer to set up.
+    char text[sizeof TEXT_CHECKING_SETUP + 8];
     wsprintfA(text, TEXT_CHECKING_SETUP, (int)AddProgressShare(0, done, length));
     SendMessageA(window, WM_SETTEXT, 0, (LPARAM)text);
     UpdateWindow(window);
@@ -66,19 +69,21 @@ bool VerifyImageFile(const wchar_t* path)
     HWND progress = 0;
     uint32_t stored = 0, field, done = 0, sum = 0;
     DWORD got = 0;
+    unsigned char* piece = g_scratch;
+    HOLD_ADDRESS(piece);
     // The headers lie in the first piece. The CheckSum field is read there
     // and zeroed, which is how the sum counts it.
-    bool ok = ReadFile(file, g_scratch, PIECE_SIZE, &got, 0) && FindChecksumField(g_scratch, got, &field);
+    bool ok = ReadFile(file, piece, PIECE_SIZE, &got, 0) && FindChecksumField(piece, got, &field);
     if (ok) {
-        stored = ReadUint32(g_scratch + field);
-        WriteUint32(g_scratch + field, 0);
+        stored = ReadUint32(piece + field);
+        WriteUint32(piece + field, 0);
     }
     while (ok && got > 0) {
-        sum = AddChecksumBytes(sum, g_scratch, got, done);
+        sum = AddChecksumBytes(sum, piece, got, done);
         done += got;
         if (progress || GetTickCount() - started >= CHECK_WINDOW_AFTER_MS)
             progress = ShowCheckProgress(progress, done, length);
-        ok = ReadFile(file, g_scratch, PIECE_SIZE, &got, 0) != 0;
+        ok = ReadFile(file, piece, PIECE_SIZE, &got, 0) != 0;
     }
     // A closed window without a procedure of its own is destroyed.
     if (progress)

@@ -150,15 +150,15 @@ const unsigned char* LockDataResource(int id, uint32_t* size);
 // core/strings.cpp: bounded string helpers.
 // out (size bytes) = the pieces end to end; false, with out emptied, when
 // the result would need more than size - 1 characters. Only a may be out
-// itself.
+// itself. A null piece is an empty one.
 bool JoinText(char* out, int size, const char* a, const char* b,
-              const char* c = "", const char* d = "");
+              const char* c = 0, const char* d = 0);
 // JoinText into a PATH_SIZE buffer.
 bool JoinStrings(char* out, const char* a, const char* b,
-                 const char* c = "", const char* d = "");
+                 const char* c = 0, const char* d = 0);
 // out = folder + "\" + name + suffix, through JoinStrings.
 bool JoinPath(char* out, const char* folder, const char* name,
-              const char* suffix = "");
+              const char* suffix = 0);
 bool CopyString(char* out, const char* text);
 // Drops the spaces and dots that the file system drops from the end of a
 // name, so that the name used is the name stored.
@@ -173,8 +173,8 @@ int ShowMessage(HWND owner, const char* text, const char* caption, UINT type);
 int ShowError(HWND owner, const char* text, UINT type);
 // The pieces end to end (a problem, then what it is about), caption
 // "Ошибка".
-int ShowProblem(HWND owner, UINT type, const char* a, const char* b, const char* c = "",
-                const char* d = "");
+int ShowProblem(HWND owner, UINT type, const char* a, const char* b, const char* c = 0,
+                const char* d = 0);
 // problem + item, with OK alone: a page's refusal of what the user gave.
 void ShowRefusal(HWND page, const char* problem, const char* item);
 // "Невозможно " + what + item, with OK alone: what the user asked for

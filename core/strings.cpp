@@ -3,11 +3,16 @@
 #include "setup.h"
 
 // text behind end, up to limit; null when it does not fit, or when end
-// is null already.
+// is null already. A null text adds nothing: the pieces a caller leaves
+// out cost it no address of an empty string.
 static char* Append(char* end, const char* limit, const char* text)
 {
-    for (; end && *text; ++text)
-        end = end < limit ? (*end = *text, end + 1) : 0;
+    if (end && text)
+        for (; *text; ++text) {
+            if (end >= limit)
+                return 0;
+            *end++ = *text;
+        }
     return end;
 }
 
@@ -37,7 +42,7 @@ bool JoinPath(char* out, const char* folder, const char* name, const char* suffi
 
 bool CopyString(char* out, const char* text)
 {
-    return JoinStrings(out, text, "");
+    return JoinStrings(out, text, 0);
 }
 
 bool IsBlankName(const char* name)

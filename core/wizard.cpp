@@ -25,7 +25,8 @@ static void RestrictDllSearch()
 {
     // kernel32 is in every process already: this only counts up its
     // references, and saves importing a second function to find it.
-    HMODULE kernel = LoadLibraryA("kernel32.dll");
+    // LoadLibraryA adds the ".dll" of a name without an extension.
+    HMODULE kernel = LoadLibraryA("kernel32");
     SYSTEM_FUNCTION(SetDefaultDllDirectories) restrict =
         (SYSTEM_FUNCTION(SetDefaultDllDirectories))FindExport(kernel, "SetDefaultDllDirectories");
     if (restrict)
@@ -91,11 +92,15 @@ void LoadSetupStrings()
 static DLGPROC s_pageProcedure;
 static bool s_pageShown;
 
+// Marked after the page's own WM_INITDIALOG: a call that is not the last
+// thing here passes the arguments on as they are, where a jump to the
+// procedure would copy each one onto itself.
 static INT_PTR CALLBACK ShowPage(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    INT_PTR result = s_pageProcedure(page, message, wParam, lParam);
     if (message == WM_INITDIALOG)
         s_pageShown = true;
-    return s_pageProcedure(page, message, wParam, lParam);
+    return result;
 }
 
 static void RunPages()
