@@ -286,8 +286,11 @@ bool HoldAtCall(Process* process, const Call& call, const std::function<void()>&
     bool started = false;
     const DWORD began = GetTickCount();
     DEBUG_EVENT event;
-    while (process->debugged && GetTickCount() - began < (DWORD)timeoutMs &&
-           WaitForDebugEvent(&event, (DWORD)timeoutMs - (GetTickCount() - began))) {
+    DWORD waited = 0;
+    // The time waited read once a turn: read twice, it could pass the limit
+    // between the test and the wait and leave a wait of some 49 days.
+    while (process->debugged && (waited = GetTickCount() - began) < (DWORD)timeoutMs &&
+           WaitForDebugEvent(&event, (DWORD)timeoutMs - waited)) {
         DWORD status = DBG_CONTINUE;
         switch (event.dwDebugEventCode) {
         case CREATE_PROCESS_DEBUG_EVENT:

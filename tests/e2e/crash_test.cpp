@@ -177,6 +177,7 @@ TEST(Crash, AnUninstallerEndedPartWayFinishesWhenRunAgain)
         ASSERT_TRUE(ui::WaitUntil([&] { return (copy.id = FindUninstallerCopy(original.id)) != 0; }))
             << "the uninstaller's copy never ran";
         copy.handle = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, copy.id);
+        ASSERT_TRUE(copy.handle) << "the uninstaller's copy could not be opened to be ended";
         ASSERT_TRUE(ui::WaitForMessageBox(copy.id, &box)) << "no question about the file held open";
         EXPECT_NE(box.text.find(second), std::wstring::npos) << ui::Narrow(box.text);
     }

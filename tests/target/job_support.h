@@ -37,7 +37,9 @@ inline std::vector<DWORD> JobProcesses(HANDLE job)
 }
 
 // A top-level window of this class and caption shown by a process of the
-// job; a message box is of class "#32770".
+// job; a message box is of class "#32770". Only a shown window counts: a
+// window is found by its caption as soon as it is created, before its
+// children are made and its texts set.
 inline HWND FindJobWindow(HANDLE job, const wchar_t* className, const wchar_t* caption)
 {
     std::vector<DWORD> pids = JobProcesses(job);
@@ -45,7 +47,8 @@ inline HWND FindJobWindow(HANDLE job, const wchar_t* className, const wchar_t* c
          window = FindWindowExW(NULL, window, className, caption)) {
         DWORD pid = 0;
         GetWindowThreadProcessId(window, &pid);
-        if (std::find(pids.begin(), pids.end(), pid) != pids.end()) return window;
+        if (IsWindowVisible(window) && std::find(pids.begin(), pids.end(), pid) != pids.end())
+            return window;
     }
     return NULL;
 }
