@@ -123,13 +123,20 @@ Package MakePackage(const char* label, const std::wstring& setup, const std::wst
     return p;
 }
 
-void KeepTimes(Package* p, const bench::InstallFigures& install)
+// A step whose title was never seen (a busy machine can hide the shortest)
+// has no time: the run fails rather than enter -1 into the medians.
+bool KeepTimes(Package* p, const bench::InstallFigures& install)
 {
+    if (install.beforeCopyMs < 0 || install.extractMs < 0 || install.afterCopyMs < 0) {
+        Fail(L"the copying page's steps were not all seen in one run");
+        return false;
+    }
     p->net.push_back(install.netMs);
     p->beforeCopy.push_back(install.beforeCopyMs);
     p->extract.push_back(install.extractMs - bench::WRITTEN_FILE_PAUSE_MS * install.files);
     p->afterCopy.push_back(install.afterCopyMs - bench::PAGE_PAUSE_MS);
     p->titleReadUs.push_back(install.titleReadUs);
+    return true;
 }
 
 void KeepWatched(Package* p, const bench::InstallFigures& install)
@@ -160,7 +167,7 @@ bool MeasureRun(Package* p, int run)
             Fail(error);
             return false;
         }
-        KeepTimes(p, install);
+        if (!KeepTimes(p, install)) return false;
     }
     if (!bench::RunCopyReference(p->reference, INSTALL_FOLDER, p->timeoutMs, false, &files,
                                  &error) ||
@@ -173,8 +180,8 @@ bool MeasureRun(Package* p, int run)
     }
     if (run == 0 && !bench::CheckInstalled(p->setup, INSTALL_FOLDER, false, &error))
         Fail(error);
-    if (!p->timedApart)
-        KeepTimes(p, install);
+    if (!p->timedApart && !KeepTimes(p, install))
+        return false;
     KeepWatched(p, install);
     std::fprintf(stderr,
                  "bench: %s, run %d: copying step %.1f ms, files %.1f ms; shortcut step %.1f ms,"
