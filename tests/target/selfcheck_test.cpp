@@ -88,9 +88,15 @@ TEST(OwnFileCheck, TheSetupPassesAndAQuickCheckShowsNothing)
 {
     Watcher watcher;
     const std::string path = SetupPath();
+    const DWORD started = GetTickCount();
     EXPECT_TRUE(VerifyImageFile(std::wstring(path.begin(), path.end()).c_str()));
+    const DWORD took = GetTickCount() - started;
     Seen seen = watcher.Stop();
-    EXPECT_TRUE(seen.texts.empty()) << "a window for a check that took no time";
+    // A machine too busy to read the file within the time may show the
+    // window, as it should; only a quick check must show none.
+    if (took < CHECK_WINDOW_AFTER_MS) {
+        EXPECT_TRUE(seen.texts.empty()) << "a window for a check that took " << took << " ms";
+    }
 }
 
 TEST(OwnFileCheck, ASlowReadShowsItsProgressUntilItEnds)
