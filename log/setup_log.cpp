@@ -132,12 +132,19 @@ static bool Record(const char* section, const char* key, const char* value, bool
             return false;
         // File<i> and Link<i> record files; of the keys of one name, the
         // program group's folder and the uninstall entry's name record
-        // items. The keys of [Earlier] record none of their own.
-        const char* kind = numbered                                          ? LOG_FILE
-                           : !lstrcmpiA(key, LOG_SUB_KEY)                    ? LOG_KEY
-                           : !lstrcmpiA(key, LOG_DIR) && !lstrcmpiA(section, LOG_LINKS) ? LOG_DIR
-                                                                               : 0;
-        if (kind && ReadValue(section, key, old) && lstrcmpiA(old, value)) {
+        // items. The keys of [Earlier] record none of their own. Every
+        // caller names a key by its constant, so the key's own text serves
+        // as the kind: Dir as it is, and Key as the end of SubKey.
+        static_assert(sizeof LOG_SUB_KEY == sizeof LOG_KEY + 3, "Key ends SubKey");
+        const char* kind = key;
+        bool records = true;
+        if (numbered)
+            kind = LOG_FILE;
+        else if (!lstrcmpiA(key, LOG_SUB_KEY))
+            kind += 3;
+        else
+            records = !lstrcmpiA(key, LOG_DIR) && !lstrcmpiA(section, LOG_LINKS);
+        if (records && ReadValue(section, key, old) && lstrcmpiA(old, value)) {
             // Under a key of its kind (File, Dir or Key), as the next of
             // [Earlier].
             char earlier[32];
