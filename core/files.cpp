@@ -45,15 +45,14 @@ void KeepFromRestartDeletion(const char* path)
     HOLD_ADDRESS(list);
     if (!RegQueryValueExW(key, PENDING, 0, &type, (BYTE*)list, &size) && type == REG_MULTI_SZ) {
         memset((BYTE*)list + size, 0, 8);
-        WCHAR *from = list, *kept = list;
-        while (*from) {
-            WCHAR* pair = kept;
+        WCHAR *from = list, *kept = list, *pair = list;
+        for (bool target = false; *from || target; target = !target) {
+            WCHAR* start = kept;
             while ((*kept++ = *from++))
                 ;
-            WCHAR* target = kept;
-            while ((*kept++ = *from++))
-                ;
-            if (!*target && !lstrcmpiW(pair, name))
+            if (!target)
+                pair = start;
+            else if (!*start && !lstrcmpiW(pair, name))
                 kept = pair;
         }
         // Something was dropped when the kept pairs end short of the list.
