@@ -30,8 +30,7 @@ static bool AskOverwrite(HWND page, const char* name)
 // whether a file of ours now stands at the path, complete or not.
 static bool WriteEntry(const char* path, const ArchiveEntry& entry, bool* created)
 {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, 0, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, 0);
+    HANDLE file = OpenForWriting(path, CREATE_ALWAYS);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     *created = true;

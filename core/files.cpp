@@ -21,6 +21,13 @@ bool IsFile(const char* path)
     return !(GetFileAttributesA(path) & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// Out of line: the log's copy and every payload file open through one
+// call of CreateFileA.
+__attribute__((noinline)) HANDLE OpenForWriting(const char* path, DWORD disposition)
+{
+    return CreateFileA(path, GENERIC_WRITE, 0, 0, disposition, FILE_ATTRIBUTE_NORMAL, 0);
+}
+
 // An uninstaller that met a file in use leaves it, and then its folder, to
 // be deleted at the next restart. An installation made there before that
 // restart would lose them: the setup takes back each such deletion of a

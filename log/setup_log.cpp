@@ -55,8 +55,7 @@ static bool UpdateLog(const char* section, const char* key, const char* value)
             // Taking away what was never there writes nothing.
             if (!PathExists(temp))
                 return true;
-            HANDLE file = CreateFileA(temp, GENERIC_WRITE, 0, 0, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, 0);
+            HANDLE file = OpenForWriting(temp, OPEN_EXISTING);
             ok = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
             if (file != INVALID_HANDLE_VALUE)
                 CloseHandle(file);
