@@ -110,9 +110,10 @@ static void ExtractEntry(const ArchiveEntry& entry, uint32_t index, HWND page)
         }
     }
     // Every entry has its share of the bar, written or not, and a pause
-    // the user can see it in.
+    // the user can see it in: 200 ms after a file written, a quarter of
+    // that after one skipped (a shift, cheaper than a choice).
     AdvanceProgress(page, entry.size);
-    Sleep(written ? 200 : 50);
+    Sleep(50u << (2 * written));
 }
 
 void TakeBackPayload()
