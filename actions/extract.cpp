@@ -71,8 +71,9 @@ static bool s_uninstallerLost;
 // an entry rather than a bit: the bytes are only reserved, not in the file,
 // and each one is set and tested in a single instruction. Numbers start at
 // 1; the entries past the end, which no take-back reaches, are noted in the
-// unused byte 0. A take-back looks at every byte: those past the last
-// entry were never set, and half a million bytes are read in no time.
+// unused byte 0. A take-back looks at every byte, down from the last:
+// those past the last entry were never set, and half a million bytes are
+// read in no time.
 static bool s_written[1 << 19];
 
 static void ExtractEntry(const ArchiveEntry& entry, uint32_t index, HWND page)
@@ -119,7 +120,7 @@ static void ExtractEntry(const ArchiveEntry& entry, uint32_t index, HWND page)
 void TakeBackPayload()
 {
     char path[LONG_PATH_SIZE];
-    for (uint32_t i = 1; i < sizeof s_written; ++i)
+    for (uint32_t i = sizeof s_written; --i;)
         if (s_written[i] &&
             LogReadNumbered(LOG_FILES, LOG_FILE, (int)i, path))
             DeleteFileA(path);
