@@ -30,8 +30,7 @@ static bool AskOverwrite(HWND page, const char* name)
 // whether a file of ours now stands at the path, complete or not.
 static bool WriteEntry(const char* path, const ArchiveEntry& entry, bool* created)
 {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, 0, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, 0);
+    HANDLE file = OpenForWriting(path, CREATE_ALWAYS);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     *created = true;
@@ -65,16 +64,16 @@ static __attribute__((noinline)) void LogFileCount(uint32_t entries)
     LogWriteNumber(LOG_FILES, LOG_COUNT, (int)(entries + (uint32_t)g_setup.extraFileCount));
 }
 
-// How many entries extraction went through, and whether the package's
-// uninstaller was among the files given up.
-static uint32_t s_entryCount;
+// Whether the package's uninstaller was among the files given up.
 static bool s_uninstallerLost;
 // Which entries this run wrote, by number: a take-back removes those and no
 // other file the log may name (an earlier run's that this one kept). A byte
 // an entry rather than a bit: the bytes are only reserved, not in the file,
 // and each one is set and tested in a single instruction. Numbers start at
 // 1; the entries past the end, which no take-back reaches, are noted in the
-// unused byte 0.
+// unused byte 0. A take-back looks at every byte, down from the last:
+// those past the last entry were never set, and half a million bytes are
+// read in no time.
 static bool s_written[1 << 19];
 
 static void ExtractEntry(const ArchiveEntry& entry, uint32_t index, HWND page)
@@ -112,15 +111,16 @@ static void ExtractEntry(const ArchiveEntry& entry, uint32_t index, HWND page)
         }
     }
     // Every entry has its share of the bar, written or not, and a pause
-    // the user can see it in.
+    // the user can see it in: 200 ms after a file written, a quarter of
+    // that after one skipped (a shift, cheaper than a choice).
     AdvanceProgress(page, entry.size);
-    Sleep(written ? 200 : 50);
+    Sleep(50u << (2 * written));
 }
 
 void TakeBackPayload()
 {
     char path[LONG_PATH_SIZE];
-    for (uint32_t i = 1; i <= s_entryCount && i < sizeof s_written; ++i)
+    for (uint32_t i = sizeof s_written; --i;)
         if (s_written[i] &&
             LogReadNumbered(LOG_FILES, LOG_FILE, (int)i, path))
             DeleteFileA(path);
@@ -153,6 +153,5 @@ bool ExtractPayload(const unsigned char* archive, uint32_t size, HWND page)
     char path[PATH_SIZE];
     if (JoinPath(path, g_setup.installFolder, EXTRA_LOGGED_FILE))
         LogFile(i + 1, path);
-    s_entryCount = i;
     return !s_uninstallerLost;
 }

@@ -21,6 +21,13 @@ bool IsFile(const char* path)
     return !(GetFileAttributesA(path) & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// Out of line: the log's copy and every payload file open through one
+// call of CreateFileA.
+__attribute__((noinline)) HANDLE OpenForWriting(const char* path, DWORD disposition)
+{
+    return CreateFileA(path, GENERIC_WRITE, 0, 0, disposition, FILE_ATTRIBUTE_NORMAL, 0);
+}
+
 // An uninstaller that met a file in use leaves it, and then its folder, to
 // be deleted at the next restart. An installation made there before that
 // restart would lose them: the setup takes back each such deletion of a
@@ -45,15 +52,14 @@ void KeepFromRestartDeletion(const char* path)
     HOLD_ADDRESS(list);
     if (!RegQueryValueExW(key, PENDING, 0, &type, (BYTE*)list, &size) && type == REG_MULTI_SZ) {
         memset((BYTE*)list + size, 0, 8);
-        WCHAR *from = list, *kept = list;
-        while (*from) {
-            WCHAR* pair = kept;
+        WCHAR *from = list, *kept = list, *pair = list;
+        for (bool target = false; *from || target; target = !target) {
+            WCHAR* start = kept;
             while ((*kept++ = *from++))
                 ;
-            WCHAR* target = kept;
-            while ((*kept++ = *from++))
-                ;
-            if (!*target && !lstrcmpiW(pair, name))
+            if (!target)
+                pair = start;
+            else if (!*start && !lstrcmpiW(pair, name))
                 kept = pair;
         }
         // Something was dropped when the kept pairs end short of the list.

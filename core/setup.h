@@ -213,6 +213,8 @@ bool LogReadNumbered(const char* section, const char* prefix, int number, char* 
 int PathExists(const char* path);
 bool IsFolder(const char* path);
 bool IsFile(const char* path);
+// The file at path opened for writing alone, shared with no one.
+HANDLE OpenForWriting(const char* path, DWORD disposition);
 // Takes every deletion of path pending for the next restart off the
 // system's list, before the setup writes there.
 void KeepFromRestartDeletion(const char* path);

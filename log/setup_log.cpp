@@ -55,8 +55,7 @@ static bool UpdateLog(const char* section, const char* key, const char* value)
             // Taking away what was never there writes nothing.
             if (!PathExists(temp))
                 return true;
-            HANDLE file = CreateFileA(temp, GENERIC_WRITE, 0, 0, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, 0);
+            HANDLE file = OpenForWriting(temp, OPEN_EXISTING);
             ok = file != INVALID_HANDLE_VALUE && FlushFileBuffers(file);
             if (file != INVALID_HANDLE_VALUE)
                 CloseHandle(file);
@@ -120,31 +119,46 @@ static int ReadCount(const char* section)
     return count;
 }
 
-// key = value; a null value takes the key away. Where an earlier run's log
-// was found, a key that records an item puts the item it recorded into
-// [Earlier] first when the value names another, and nothing is taken away:
-// an earlier run may have recorded the same item under the key.
-static bool Record(const char* section, const char* key, const char* value, bool numbered)
+// [Earlier] by this one address, which tells its own keys from those of
+// the sections they come from.
+static const char EARLIER[] = LOG_EARLIER;
+
+// key = value, or with a number, key and number = value (File3 = ...); a
+// null value takes the key away. Where an earlier run's log was found, a
+// key that records an item puts the item it recorded into [Earlier] first
+// when the value names another, and nothing is taken away: an earlier run
+// may have recorded the same item under the key.
+static bool Record(const char* section, const char* key, const char* value, int number)
 {
-    char old[LONG_PATH_SIZE];
+    char old[LONG_PATH_SIZE], numbered[32];
+    const char* kind = key;
+    if (number) {
+        NumberedKey(numbered, key, number);
+        key = numbered;
+    }
     if (s_earlier) {
         if (!value)
             return false;
         // File<i> and Link<i> record files; of the keys of one name, the
         // program group's folder and the uninstall entry's name record
-        // items. The keys of [Earlier] record none of their own.
-        const char* kind = numbered                                          ? LOG_FILE
-                           : !lstrcmpiA(key, LOG_SUB_KEY)                    ? LOG_KEY
-                           : !lstrcmpiA(key, LOG_DIR) && !lstrcmpiA(section, LOG_LINKS) ? LOG_DIR
-                                                                               : 0;
-        if (kind && ReadValue(section, key, old) && lstrcmpiA(old, value)) {
+        // items. The keys of [Earlier] record none of their own. Every
+        // caller names a key by its constant, so the key's own text serves
+        // as the kind: Dir as it is, and Key as the end of SubKey.
+        static_assert(sizeof LOG_SUB_KEY == sizeof LOG_KEY + 3, "Key ends SubKey");
+        bool records = true;
+        if (number) {
+            kind = LOG_FILE;
+            records = section != EARLIER;
+        } else if (!lstrcmpiA(key, LOG_SUB_KEY))
+            kind += 3;
+        else
+            records = !lstrcmpiA(key, LOG_DIR) && !lstrcmpiA(section, LOG_LINKS);
+        if (records && ReadValue(section, key, old) && lstrcmpiA(old, value)) {
             // Under a key of its kind (File, Dir or Key), as the next of
             // [Earlier].
-            char earlier[32];
-            int number = ReadCount(LOG_EARLIER) + 1;
-            NumberedKey(earlier, kind, number);
-            if (Record(LOG_EARLIER, earlier, old, false))
-                LogWriteNumber(LOG_EARLIER, LOG_COUNT, number);
+            int next = ReadCount(EARLIER) + 1;
+            if (Record(EARLIER, kind, old, next))
+                LogWriteNumber(EARLIER, LOG_COUNT, next);
         }
     }
     return UpdateLog(section, key, value);
@@ -153,12 +167,12 @@ static bool Record(const char* section, const char* key, const char* value, bool
 bool LogWrite(const char* section, const char* key, const char* value)
 {
     // A null value would take the key away instead of recording it.
-    return Record(section, key, value ? value : "", false);
+    return Record(section, key, value ? value : "", 0);
 }
 
 void LogForget(const char* section, const char* key)
 {
-    Record(section, key, 0, false);
+    Record(section, key, 0, 0);
 }
 
 bool LogWriteNumber(const char* section, const char* key, int number)
@@ -170,9 +184,7 @@ bool LogWriteNumber(const char* section, const char* key, int number)
 
 bool LogWriteNumbered(const char* section, const char* prefix, int number, const char* value)
 {
-    char key[32];
-    NumberedKey(key, prefix, number);
-    return Record(section, key, value, true);
+    return Record(section, prefix, value, number);
 }
 
 void LogForgetNumbered(const char* section, const char* prefix, int number)
