@@ -180,6 +180,11 @@ static const unsigned char FILE_TYPE_LOG[] = {
 static const char FILE_TYPE_NAMES[] =
     FILE_EXTENSION "\0" FILE_CLASS "\0DefaultIcon\0shell\0open\0command";
 
+// The three characters of a log key's prefix as the low bytes of a word,
+// which the key's number, a single digit, completes.
+#define WORD_OF(prefix) ((prefix)[0] | (prefix)[1] << 8 | (prefix)[2] << 16)
+static_assert(sizeof LOG_DIR == 4 && sizeof LOG_SUB == 4, "the prefixes are of three characters");
+
 // Not inlined into the finish page, its one caller: that would move it
 // behind the resources with the page's code.
 __attribute__((noinline)) void RegisterFileType()
@@ -195,19 +200,18 @@ __attribute__((noinline)) void RegisterFileType()
     const char* name = FILE_TYPE_NAMES;
     bool logged = LogWriteNumber(LOG_REG_CLASS, LOG_COUNT, FILE_TYPE.keyCount);
     for (const unsigned char* entry = FILE_TYPE_LOG; *entry && logged; ++entry) {
-        const int n = *entry & 7;
+        const unsigned n = *entry & 7;
         const int parent = *entry >> 4;
         const char* value = KEY_PATH(parent);
-        const char* prefix = LOG_DIR;
+        // Dir<n> or Sub<n> as one word, its characters in memory order.
+        uint32_t key[2] = {('0' + n) << 24 | WORD_OF(LOG_DIR)};
         if (*entry & 8) {
             JoinPath(s_keys[n], s_keys[parent], name);
             value = name;
             name += strlen(name) + 1;
-            prefix = LOG_SUB;
+            key[0] ^= WORD_OF(LOG_DIR) ^ WORD_OF(LOG_SUB);
         }
-        char key[8];
-        wsprintfA(key, "%s%i", prefix, n);
-        logged = LogWrite(LOG_REG_CLASS, key, value);
+        logged = LogWrite(LOG_REG_CLASS, (const char*)key, value);
     }
     RegisterItem(LOG_REG_CLASS, logged, FILE_TYPE);
 }
