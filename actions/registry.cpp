@@ -152,13 +152,15 @@ void RegisterUninstall()
     // for a name too long to join to its key's path: the Uninstall key
     // itself would stand in for that.
     char path[PATH_SIZE];
-    if (!JoinText(KEY_PATH(1), LONG_PATH_SIZE, UNINSTALL_PATH, "\\", name) ||
+    if (!JoinText(s_rows[1] + 1, LONG_PATH_SIZE, UNINSTALL_PATH, "\\", name) ||
         !JoinPath(path, g_setup.installFolder, g_setup.uninstallerName) || !IsFile(path)) {
         ++g_setup.missingCount;
         return;
     }
     // Quoted, or a folder with a space would start C:\Program.exe first.
-    JoinText(s_rows[UNINSTALL_COMMAND_ROW], LONG_PATH_SIZE, "\"", path, "\"");
+    const char* quote = "\"";
+    HOLD_ADDRESS(quote);
+    JoinText(s_rows[UNINSTALL_COMMAND_ROW], LONG_PATH_SIZE, quote, path, quote);
     bool logged = true;
     for (const char* text = UNINSTALL_LOG; *text && logged;) {
         const char* key = text;
@@ -204,12 +206,17 @@ __attribute__((noinline)) void RegisterFileType()
     // space, and so may the document's. Each value is sized so that it
     // holds the program's path only when that fits a path: otherwise both
     // are left empty, and are not written.
-    JoinText(s_rows[ICON_ROW], PATH_SIZE + 2, g_setup.installFolder, PRODUCT_PROGRAM, ",1");
-    JoinText(s_rows[OPEN_COMMAND_ROW], PATH_SIZE + 7, "\"", g_setup.installFolder, PRODUCT_PROGRAM,
-             "\" \"%1\"");
+    const char* folder = g_setup.installFolder;
+    HOLD_ADDRESS(folder);
+    const char* program = PRODUCT_PROGRAM;
+    HOLD_ADDRESS(program);
+    JoinText(s_rows[ICON_ROW], PATH_SIZE + 2, folder, program, ",1");
+    JoinText(s_rows[OPEN_COMMAND_ROW], PATH_SIZE + 7, "\"", folder, program, "\" \"%1\"");
     // Each key's path is made as its name is logged, after its parent's.
     const char* name = FILE_TYPE_NAMES;
-    bool logged = LogWriteNumber(LOG_REG_CLASS, LOG_COUNT, FILE_TYPE.keyCount);
+    const char* section = LOG_REG_CLASS;
+    HOLD_ADDRESS(section);
+    bool logged = LogWriteNumber(section, LOG_COUNT, FILE_TYPE.keyCount);
     for (const unsigned char* entry = FILE_TYPE_LOG; *entry && logged; ++entry) {
         const unsigned n = *entry & 7;
         const int parent = *entry >> 4;
@@ -222,7 +229,7 @@ __attribute__((noinline)) void RegisterFileType()
             name += strlen(name) + 1;
             key[0] ^= WORD_OF(LOG_DIR) ^ WORD_OF(LOG_SUB);
         }
-        logged = LogWrite(LOG_REG_CLASS, (const char*)key, value);
+        logged = LogWrite(section, (const char*)key, value);
     }
-    RegisterItem(LOG_REG_CLASS, logged, FILE_TYPE);
+    RegisterItem(section, logged, FILE_TYPE);
 }
