@@ -171,17 +171,18 @@ void CreateGroupFolder()
                   JoinText(folder, LONG_PATH_SIZE, folder, "\\", g_setup.groupName) &&
                   LogGroup(folder);
     // An existing folder of that name is the group; anything else in its
-    // place is reported.
+    // place is reported. The group's folder is named only once it is there
+    // (one too long to name is not made either), and so stays empty without
+    // it.
     while (logged) {
-        if (CopyString(g_setup.groupFolder, folder) &&
-            (CreateDirectoryA(folder, 0) || IsFolder(folder)))
+        if ((CreateDirectoryA(folder, 0) || IsFolder(folder)) &&
+            CopyString(g_setup.groupFolder, folder))
             return;
         if (!AskAgain(TEXT_CANNOT_CREATE_DIR, folder))
             break;
     }
     // No group, and so none of its shortcuts: they are counted missing
     // with it.
-    g_setup.groupFolder[0] = 0;
     LogGroup("");
     ++g_setup.missingCount;
 }
