@@ -229,12 +229,16 @@ void AddExtraShortcut(int folderId, const char* name, const char* target)
         }
     }
     // Logged first, n with it, and taken out again when given up.
-    int number = g_setup.linkCount + 1;
-    if (fits && LogLink(number, linkPath) && LogLinksNumber(LOG_COUNT, number) &&
+    int* count = &g_setup.linkCount;
+    HOLD_ADDRESS(count);
+    const char* countKey = LOG_COUNT;
+    HOLD_ADDRESS(countKey);
+    int number = *count + 1;
+    if (fits && LogLink(number, linkPath) && LogLinksNumber(countKey, number) &&
         SaveShortcut(linkPath, target, false)) {
-        g_setup.linkCount = number;
+        *count = number;
     } else {
         GiveUpLink(number);
-        LogLinksNumber(LOG_COUNT, g_setup.linkCount);
+        LogLinksNumber(countKey, *count);
     }
 }
