@@ -10,53 +10,76 @@
 static const REGSAM REGISTRY_ACCESS = 0x2001F;
 static const int MAX_ITEM_KEYS = 6;
 
-// The paths of the item's keys below its root, by the numbers the log gives
-// them: every key has a higher number than the keys below it. Each row
-// holds its path behind a backslash, the one that JoinPath puts between a
-// parent's path and a key's name, so that a key's path is joined to its
-// parent's row as it stands; KEY_PATH skips it. Number 0 stays empty, the
-// root itself. A path takes up to LONG_PATH_SIZE bytes behind its
-// backslash; the row's size is a power of two so that a row is found by a
-// shift.
-static char s_keys[MAX_ITEM_KEYS + 1][1024];
-static_assert(sizeof s_keys[0] > LONG_PATH_SIZE, "a key's row holds a long path");
-#define KEY_PATH(n) (s_keys[n] + 1)
+// Rows of text, each a power of two in size so that a row is found by a
+// shift. First the paths of the item's keys below its root, by the numbers
+// the log gives them: every key has a higher number than the keys below it.
+// Each of these rows holds its path behind a backslash, the one that
+// JoinPath puts between a parent's path and a key's name, so that a key's
+// path is joined to its parent's row as it stands; KEY_PATH skips it. Number
+// 0 stays empty, the root itself. Then the values built at run time. A row
+// takes up to LONG_PATH_SIZE bytes behind its first.
+static char s_rows[MAX_ITEM_KEYS + 4][1024];
+static_assert(sizeof s_rows[0] > LONG_PATH_SIZE, "a row holds a long path");
+// Out of line: the rows' address is then in one place.
+static __attribute__((noinline, const)) char* Row(int n)
+{
+    return s_rows[n];
+}
+#define KEY_PATH(n) (Row(n) + 1)
+static const int ICON_ROW = MAX_ITEM_KEYS + 1;
+static const int OPEN_COMMAND_ROW = MAX_ITEM_KEYS + 2;
+static const int UNINSTALL_COMMAND_ROW = MAX_ITEM_KEYS + 3;
+
+// The [RegUninst] entries, key then value, up to an empty key; the empty
+// value stands for the display name. The uninstall key's values are named
+// by their places here, and so is the empty name of a key's default value.
+#define UNINSTALL_LOG_TO_KEY LOG_COUNT "\0" "3\0" LOG_DIR "\0"
+#define UNINSTALL_LOG_TO_NAME \
+    UNINSTALL_LOG_TO_KEY UNINSTALL_KEY "\0" LOG_SUB_KEY "\0\0" LOG_KEY "1\0"
+#define UNINSTALL_LOG_TO_COMMAND UNINSTALL_LOG_TO_NAME "DisplayName\0" LOG_KEY "2\0"
+static const char UNINSTALL_LOG[] = UNINSTALL_LOG_TO_COMMAND "UninstallString\0";
+static const char* const UNINSTALL_PATH = UNINSTALL_LOG + sizeof UNINSTALL_LOG_TO_KEY - 1;
+// The places of the values' names.
+static const int DISPLAY_NAME = sizeof UNINSTALL_LOG_TO_NAME - 1;
+static const int UNINSTALL_STRING = sizeof UNINSTALL_LOG_TO_COMMAND - 1;
+static const int DEFAULT_VALUE = sizeof UNINSTALL_LOG - 1;
 
 // One string value of an item: the number of the key it goes into, its
-// name (null for the key's default value) and its data.
+// name by its place in UNINSTALL_LOG, and its data by its place in s_rows.
 struct RegistryValue {
-    int key;
-    const char* name;
-    const char* data;
+    unsigned char key;
+    unsigned char name;
+    unsigned short data;
 };
 
 // A group of keys below one root, written whole or not at all: the keys 1
-// to keyCount of s_keys, and their values.
+// to keyCount of s_rows, and their values, up to one of key 0.
 struct RegistryItem {
     HKEY root;
     const char* rootName;  // as the registry editor shows it, for messages
     int keyCount;
-    const RegistryValue* values;
-    const RegistryValue* valuesEnd;
+    RegistryValue values[4];
 };
 
-// Sets the item's values in its opened keys. Null when all are set, else
-// the problem, with the number of the key in *failed.
 // A key as this attempt opened it, and whether it made it.
 struct OpenedKey {
     HKEY key;
     DWORD disposition;
 };
 
+// Sets the item's values in its opened keys. Null when all are set, else
+// the problem, with the number of the key in *failed.
 static const char* SetValues(const RegistryItem& item, const OpenedKey* opened, int* failed)
 {
-    for (const RegistryValue* value = item.values; value < item.valuesEnd; ++value) {
+    for (const RegistryValue* value = item.values; value->key; ++value) {
         // A REG_SZ with its terminating NUL counted in the size. Data that
         // would not fit its path was never joined, and is not written.
+        const char* data = s_rows[0] + value->data;
+        HOLD_ADDRESS(data);
         *failed = value->key;
-        if (!value->data[0] ||
-            RegSetValueExA(opened[value->key].key, value->name, 0, REG_SZ, (const BYTE*)value->data,
-                           (DWORD)strlen(value->data) + 1) != ERROR_SUCCESS)
+        if (!data[0] ||
+            RegSetValueExA(opened[value->key].key, UNINSTALL_LOG + value->name, 0, REG_SZ,
+                           (const BYTE*)data, (DWORD)strlen(data) + 1) != ERROR_SUCCESS)
             return TEXT_CANNOT_SET_VALUE;
     }
     return 0;
@@ -109,27 +132,13 @@ static void RegisterItem(const char* section, bool logged, const RegistryItem& i
     ++g_setup.missingCount;
 }
 
-// The values built at run time; here so that the item tables can name
-// them.
-static char s_uninstallCommand[LONG_PATH_SIZE];
-static char s_icon[LONG_PATH_SIZE];
-static char s_openCommand[LONG_PATH_SIZE];
+// The display name, as the uninstall key's path ends in it.
+static const int DISPLAY_NAME_DATA = sizeof s_rows[0] + 1 + sizeof UNINSTALL_KEY;
 
-// The Uninstall key, and the display name as the uninstall key's path ends
-// in it.
-static const char UNINSTALL_PATH[] = "\\" UNINSTALL_KEY;
-static const char* const s_displayName = s_keys[1] + sizeof UNINSTALL_PATH;
-
-static const RegistryValue UNINSTALL_VALUES[] = {
-    {1, "DisplayName", s_displayName},
-    {1, "UninstallString", s_uninstallCommand},
-};
 static const RegistryItem UNINSTALL_ENTRY = {
-    HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE\\", 1, UNINSTALL_VALUES, UNINSTALL_VALUES + 2};
-static const char* const UNINSTALL_LOG[] = {
-    LOG_COUNT, "3", LOG_DIR, UNINSTALL_PATH + 1, LOG_SUB_KEY, s_displayName,
-    LOG_KEY "1", "DisplayName", LOG_KEY "2", "UninstallString", 0,
-};
+    HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE\\", 1,
+    {{1, DISPLAY_NAME, DISPLAY_NAME_DATA},
+     {1, UNINSTALL_STRING, UNINSTALL_COMMAND_ROW * sizeof s_rows[0]}}};
 
 void RegisterUninstall()
 {
@@ -143,16 +152,22 @@ void RegisterUninstall()
     // for a name too long to join to its key's path: the Uninstall key
     // itself would stand in for that.
     char path[PATH_SIZE];
-    if (!JoinText(s_keys[1], LONG_PATH_SIZE + 1, UNINSTALL_PATH, "\\", name) ||
+    if (!JoinText(s_rows[1] + 1, LONG_PATH_SIZE, UNINSTALL_PATH, "\\", name) ||
         !JoinPath(path, g_setup.installFolder, g_setup.uninstallerName) || !IsFile(path)) {
         ++g_setup.missingCount;
         return;
     }
     // Quoted, or a folder with a space would start C:\Program.exe first.
-    JoinText(s_uninstallCommand, LONG_PATH_SIZE, "\"", path, "\"");
+    const char* quote = "\"";
+    HOLD_ADDRESS(quote);
+    JoinText(s_rows[UNINSTALL_COMMAND_ROW], LONG_PATH_SIZE, quote, path, quote);
     bool logged = true;
-    for (const char* const* pair = UNINSTALL_LOG; *pair && logged; pair += 2)
-        logged = LogWrite(LOG_REG_UNINST, pair[0], pair[1]);
+    for (const char* text = UNINSTALL_LOG; *text && logged;) {
+        const char* key = text;
+        text += strlen(text) + 1;
+        logged = LogWrite(LOG_REG_UNINST, key, *text ? text : s_rows[0] + DISPLAY_NAME_DATA);
+        text += strlen(text) + 1;
+    }
     RegisterItem(LOG_REG_UNINST, logged, UNINSTALL_ENTRY);
 }
 
@@ -160,13 +175,11 @@ void RegisterUninstall()
 // the numbers the log gives them. The extension has the lowest number and
 // so is made last: it points at the class only once the class is complete,
 // so that a file type given up half-way leaves .vdb as it was.
-static const RegistryValue FILE_TYPE_VALUES[] = {
-    {5, 0, s_icon},
-    {2, 0, s_openCommand},
-    {1, 0, KEY_PATH(6)},
-};
 static const RegistryItem FILE_TYPE = {
-    HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT\\", 6, FILE_TYPE_VALUES, FILE_TYPE_VALUES + 3};
+    HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT\\", 6,
+    {{5, DEFAULT_VALUE, ICON_ROW * sizeof s_rows[0]},
+     {2, DEFAULT_VALUE, OPEN_COMMAND_ROW * sizeof s_rows[0]},
+     {1, DEFAULT_VALUE, 6 * sizeof s_rows[0] + 1}}};
 
 // The log's keys in the order written: for each, its number n, plus 8 for
 // Sub<n> (the key's name) rather than Dir<n> (its parent's path), plus 16
@@ -180,6 +193,11 @@ static const unsigned char FILE_TYPE_LOG[] = {
 static const char FILE_TYPE_NAMES[] =
     FILE_EXTENSION "\0" FILE_CLASS "\0DefaultIcon\0shell\0open\0command";
 
+// The three characters of a log key's prefix as the low bytes of a word,
+// which the key's number, a single digit, completes.
+#define WORD_OF(prefix) ((prefix)[0] | (prefix)[1] << 8 | (prefix)[2] << 16)
+static_assert(sizeof LOG_DIR == 4 && sizeof LOG_SUB == 4, "the prefixes are of three characters");
+
 // Not inlined into the finish page, its one caller: that would move it
 // behind the resources with the page's code.
 __attribute__((noinline)) void RegisterFileType()
@@ -188,26 +206,30 @@ __attribute__((noinline)) void RegisterFileType()
     // space, and so may the document's. Each value is sized so that it
     // holds the program's path only when that fits a path: otherwise both
     // are left empty, and are not written.
-    JoinText(s_icon, PATH_SIZE + 2, g_setup.installFolder, PRODUCT_PROGRAM, ",1");
-    JoinText(s_openCommand, PATH_SIZE + 7, "\"", g_setup.installFolder, PRODUCT_PROGRAM,
-             "\" \"%1\"");
+    const char* folder = g_setup.installFolder;
+    HOLD_ADDRESS(folder);
+    const char* program = PRODUCT_PROGRAM;
+    HOLD_ADDRESS(program);
+    JoinText(s_rows[ICON_ROW], PATH_SIZE + 2, folder, program, ",1");
+    JoinText(s_rows[OPEN_COMMAND_ROW], PATH_SIZE + 7, "\"", folder, program, "\" \"%1\"");
     // Each key's path is made as its name is logged, after its parent's.
     const char* name = FILE_TYPE_NAMES;
-    bool logged = LogWriteNumber(LOG_REG_CLASS, LOG_COUNT, FILE_TYPE.keyCount);
+    const char* section = LOG_REG_CLASS;
+    HOLD_ADDRESS(section);
+    bool logged = LogWriteNumber(section, LOG_COUNT, FILE_TYPE.keyCount);
     for (const unsigned char* entry = FILE_TYPE_LOG; *entry && logged; ++entry) {
-        const int n = *entry & 7;
+        const unsigned n = *entry & 7;
         const int parent = *entry >> 4;
         const char* value = KEY_PATH(parent);
-        const char* prefix = LOG_DIR;
+        // Dir<n> or Sub<n> as one word, its characters in memory order.
+        uint32_t key[2] = {('0' + n) << 24 | WORD_OF(LOG_DIR)};
         if (*entry & 8) {
-            JoinPath(s_keys[n], s_keys[parent], name);
+            JoinPath(Row(n), Row(parent), name);
             value = name;
             name += strlen(name) + 1;
-            prefix = LOG_SUB;
+            key[0] ^= WORD_OF(LOG_DIR) ^ WORD_OF(LOG_SUB);
         }
-        char key[8];
-        wsprintfA(key, "%s%i", prefix, n);
-        logged = LogWrite(LOG_REG_CLASS, key, value);
+        logged = LogWrite(section, (const char*)key, value);
     }
-    RegisterItem(LOG_REG_CLASS, logged, FILE_TYPE);
+    RegisterItem(section, logged, FILE_TYPE);
 }

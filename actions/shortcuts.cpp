@@ -171,17 +171,18 @@ void CreateGroupFolder()
                   JoinText(folder, LONG_PATH_SIZE, folder, "\\", g_setup.groupName) &&
                   LogGroup(folder);
     // An existing folder of that name is the group; anything else in its
-    // place is reported.
+    // place is reported. The group's folder is named only once it is there
+    // (one too long to name is not made either), and so stays empty without
+    // it.
     while (logged) {
-        if (CopyString(g_setup.groupFolder, folder) &&
-            (CreateDirectoryA(folder, 0) || IsFolder(folder)))
+        if ((CreateDirectoryA(folder, 0) || IsFolder(folder)) &&
+            CopyString(g_setup.groupFolder, folder))
             return;
         if (!AskAgain(TEXT_CANNOT_CREATE_DIR, folder))
             break;
     }
     // No group, and so none of its shortcuts: they are counted missing
     // with it.
-    g_setup.groupFolder[0] = 0;
     LogGroup("");
     ++g_setup.missingCount;
 }
@@ -228,12 +229,16 @@ void AddExtraShortcut(int folderId, const char* name, const char* target)
         }
     }
     // Logged first, n with it, and taken out again when given up.
-    int number = g_setup.linkCount + 1;
-    if (fits && LogLink(number, linkPath) && LogLinksNumber(LOG_COUNT, number) &&
+    int* count = &g_setup.linkCount;
+    HOLD_ADDRESS(count);
+    const char* countKey = LOG_COUNT;
+    HOLD_ADDRESS(countKey);
+    int number = *count + 1;
+    if (fits && LogLink(number, linkPath) && LogLinksNumber(countKey, number) &&
         SaveShortcut(linkPath, target, false)) {
-        g_setup.linkCount = number;
+        *count = number;
     } else {
         GiveUpLink(number);
-        LogLinksNumber(LOG_COUNT, g_setup.linkCount);
+        LogLinksNumber(countKey, *count);
     }
 }
