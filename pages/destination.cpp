@@ -4,6 +4,8 @@
 #include "core/texts.h"
 #include "log/setup_log.h"
 
+#include <stddef.h>
+
 // What the box shows is what the installation will use.
 __attribute__((noinline)) LATE_CODE static void ShowFolder(HWND page)
 {
@@ -39,14 +41,27 @@ LATE_CODE static uint32_t UnitsOf(uint32_t bytes, uint32_t unit)
 // names); *units gets its room in allocation units of that size: every
 // payload file in whole units, and the log twice (while it is replaced,
 // setup.tmp stands beside it), at most a path and a key a line.
+// Of equals the first is kept, as LongerOf keeps it: the name is shown.
+constexpr const char* LongerFixed(const char* a, const char* b)
+{
+    return __builtin_strlen(b) > __builtin_strlen(a) ? b : a;
+}
+
+static_assert(offsetof(SetupState, desktopTarget) - offsetof(SetupState, startupTarget) ==
+                      2 * PATH_SIZE &&
+                  offsetof(SetupState, runTarget) - offsetof(SetupState, desktopTarget) ==
+                      2 * PATH_SIZE,
+              "the extra programs' targets are found by their distance");
 LATE_CODE static const char* MeasureInstallation(uint32_t unit, uint32_t* units)
 {
-    static const char* const names[] = {LOG_FILE_NAME, EXTRA_LOGGED_FILE, PRODUCT_PROGRAM + 1,
-                                        g_setup.startupTarget, g_setup.desktopTarget,
-                                        g_setup.runTarget};
-    const char* longest = LongerOf(g_setup.uninstallerName, LongestGroupLink(false));
-    for (const char* name : names)
-        longest = LongerOf(longest, name);
+    // The names fixed when the setup is built are compared then.
+    constexpr const char* fixed =
+        LongerFixed(LongerFixed(LOG_FILE_NAME, EXTRA_LOGGED_FILE), PRODUCT_PROGRAM + 1);
+    const char* longest =
+        LongerOf(LongerOf(g_setup.uninstallerName, LongestGroupLink(false)), fixed);
+    for (const char* target = g_setup.startupTarget; target <= g_setup.runTarget;
+         target += 2 * PATH_SIZE)
+        longest = LongerOf(longest, target);
     uint32_t size, total, count, offset = ARCHIVE_HEADER_SIZE;
     uint32_t logBytes = 16 * (PATH_SIZE + 16);
     *units = 0;
