@@ -10,12 +10,17 @@
 static bool installing;
 
 // The sequence pumps no messages, so what changes is painted at once.
+static void ChangeItem(HWND page, int id, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    HWND item = GetDlgItem(page, id);
+    SendMessageA(item, message, wParam, lParam);
+    UpdateWindow(item);
+}
+
 static void ShowStatus(HWND page, const char* text)
 {
-    HWND status = GetDlgItem(page, IDC_STATUS_TEXT);
     SendMessageA(page, WM_SETTEXT, 0, (LPARAM)text);
-    SendMessageA(status, WM_SETTEXT, 0, (LPARAM)text);
-    UpdateWindow(status);
+    ChangeItem(page, IDC_STATUS_TEXT, WM_SETTEXT, 0, (LPARAM)text);
 }
 
 static void RunInstallSequence(HWND page)
@@ -65,12 +70,9 @@ INT_PTR CALLBACK CopyingPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
     case MSG_RUN_INSTALL:
         RunInstallSequence(page);
         return TRUE;
-    case MSG_UPDATE_PROGRESS: {
-        HWND bar = GetDlgItem(page, IDC_PROGRESS);
-        SendMessageA(bar, PBM_SETPOS, g_setup.progress, 0);
-        UpdateWindow(bar);
+    case MSG_UPDATE_PROGRESS:
+        ChangeItem(page, IDC_PROGRESS, PBM_SETPOS, g_setup.progress, 0);
         return TRUE;
-    }
     case WM_CLOSE:
         if (installing)
             return TRUE;
