@@ -215,11 +215,8 @@ __attribute__((noipa)) static void ConfirmFolder(HWND page, char* folder)
         }
         CopyString(made, folder);
     }
-    // It is the folder made when the two paths are the same bytes.
-    int i = 0;
-    while (made[i] && made[i] == folder[i])
-        ++i;
-    g_setup.madeFolder = made[i] == folder[i];
+    // Typed again in other letters' case, it is still the folder made.
+    g_setup.madeFolder = !lstrcmpiA(made, folder);
     EndDialog(page, PAGE_NEXT);
 }
 
