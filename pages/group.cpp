@@ -70,10 +70,12 @@ static void ConfirmGroup(HWND page)
     // name, the longest shortcut's name and a backslash before each, and
     // ".lnk", within a path.
     char path[PATH_SIZE];
-    if (g_setup.programsFolder[0] &&
-        !JoinText(path, PATH_SIZE - (int)strlen("\\.lnk"), g_setup.programsFolder, "\\", name,
+    const char* programs = g_setup.programsFolder;
+    HOLD_ADDRESS(programs);
+    if (programs[0] &&
+        !JoinText(path, PATH_SIZE - (int)strlen("\\.lnk"), programs, "\\", name,
                   LongestGroupLink(true))) {
-        ShowProblem(page, MB_OK, TEXT_PATH_TOO_LONG, g_setup.programsFolder, "\\", name);
+        ShowProblem(page, MB_OK, TEXT_PATH_TOO_LONG, programs, "\\", name);
         return;
     }
     CopyString(g_setup.groupName, name);
