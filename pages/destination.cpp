@@ -162,11 +162,12 @@ LATE_CODE static bool FindDeviceName(const char* folder, char* name)
     }
 }
 
-// The folder is g_setup.installFolder, handed in rather than named: the
-// many uses then take it from a register instead of each carrying its
-// address and that address's relocation.
-__attribute__((noipa)) static void ConfirmFolder(HWND page, char* folder)
+// Kept out of the page's procedure, which the setup carries behind its
+// resources while this stays in front.
+__attribute__((noinline)) static void ConfirmFolder(HWND page)
 {
+    char* folder = g_setup.installFolder;
+    HOLD_ADDRESS(folder);
     char device[PATH_SIZE];
     SendDlgItemMessageA(page, IDC_DEST_DIR, WM_GETTEXT, PATH_SIZE, (LPARAM)folder);
     if (IsBlankName(folder)) {
@@ -229,7 +230,7 @@ LATE_CODE INT_PTR CALLBACK DestinationPageProc(HWND page, UINT message, WPARAM w
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDC_NEXT:
-            ConfirmFolder(page, g_setup.installFolder);
+            ConfirmFolder(page);
             return TRUE;
         case IDC_BROWSE:
             BrowseForFolder(TEXT_BROWSE_TITLE, g_setup.installFolder, page);
