@@ -87,7 +87,6 @@ struct SetupState {
     uint32_t payloadTotal;
     uint32_t progress;
     int linkCount;
-    const char* agreementText;
     // The group's shortcuts: the pairs of the package's list (target, then
     // name) as far as they are whole, and how many.
     const char* groupLinks;

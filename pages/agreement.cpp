@@ -11,7 +11,6 @@ LATE_CODE static void ShowAgreementText(HWND page)
 {
     uint32_t size;
     const char* agreement = (const char*)LockDataResource(IDR_AGREEMENT, &size);
-    g_setup.agreementText = agreement;
     if (!agreement)
         return;
     if (size >= SCRATCH_SIZE)
