@@ -17,11 +17,13 @@ static void OfferDefaultFolder(HWND page)
     // A value of PATH_SIZE bytes or more is not read at all: the call then
     // answers the size it would need, and the buffer holds nothing.
     char folder[PATH_SIZE];
+    char* offered = g_setup.defaultFolder;
+    HOLD_ADDRESS(offered);
     DWORD length = GetEnvironmentVariableA("ProgramFiles", folder, PATH_SIZE);
     if (length > 0 && length < (DWORD)PATH_SIZE &&
         JoinPath(folder, folder, g_setup.productFolderName))
-        CopyString(g_setup.defaultFolder, folder);
-    CopyString(g_setup.installFolder, g_setup.defaultFolder);
+        CopyString(offered, folder);
+    CopyString(g_setup.installFolder, offered);
     SendDlgItemMessageA(page, IDC_DEST_DIR, EM_LIMITTEXT, PATH_SIZE - 1, 0);
     ShowFolder(page);
 
