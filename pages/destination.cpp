@@ -17,18 +17,18 @@ static void OfferDefaultFolder(HWND page)
     // A value of PATH_SIZE bytes or more is not read at all: the call then
     // answers the size it would need, and the buffer holds nothing.
     char folder[PATH_SIZE];
-    char* offered = g_setup.defaultFolder;
-    HOLD_ADDRESS(offered);
+    SetupState* setup = &g_setup;
+    HOLD_ADDRESS(setup);
     DWORD length = GetEnvironmentVariableA("ProgramFiles", folder, PATH_SIZE);
     if (length > 0 && length < (DWORD)PATH_SIZE &&
-        JoinPath(folder, folder, g_setup.productFolderName))
-        CopyString(offered, folder);
-    CopyString(g_setup.installFolder, offered);
+        JoinPath(folder, folder, setup->productFolderName))
+        CopyString(setup->defaultFolder, folder);
+    CopyString(setup->installFolder, setup->defaultFolder);
     SendDlgItemMessageA(page, IDC_DEST_DIR, EM_LIMITTEXT, PATH_SIZE - 1, 0);
     ShowFolder(page);
 
     char space[64];
-    wsprintfA(space, TEXT_REQUIRED_SPACE, g_setup.requiredKilobytes);
+    wsprintfA(space, TEXT_REQUIRED_SPACE, setup->requiredKilobytes);
     SetDlgItemTextA(page, IDC_SPACE_TEXT, space);
 }
 
