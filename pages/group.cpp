@@ -8,7 +8,7 @@
 LATE_CODE void FillGroupList(HWND list, const char* folder)
 {
     char pattern[PATH_SIZE];
-    if (!folder[0] || !JoinPath(pattern, folder, "*.*"))
+    if (!folder[0] || !JoinPath(pattern, folder, "*"))
         return;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(pattern, &found);
