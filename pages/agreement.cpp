@@ -16,8 +16,8 @@ LATE_CODE static void ShowAgreementText(HWND page)
     if (size >= SCRATCH_SIZE)
         size = SCRATCH_SIZE - 1;
     char* text = (char*)g_scratch;
-    memcpy(text, agreement, size);
-    text[size] = 0;
+    // The copy's end is where the terminator goes.
+    *(char*)__builtin_mempcpy(text, agreement, size) = 0;
     SetDlgItemTextA(page, IDC_AGREEMENT_TEXT, text);
 }
 
