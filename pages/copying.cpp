@@ -61,8 +61,9 @@ INT_PTR CALLBACK CopyingPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
     case WM_INITDIALOG:
+        // Shown once a run (it has no Back): the bar counts from the
+        // record's zero.
         NameLog();
-        g_setup.progress = 0;
         SendDlgItemMessageA(page, IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, 110));
         Sleep(20);
         PostMessageA(page, MSG_RUN_INSTALL, 0, 0);
