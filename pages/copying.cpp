@@ -6,7 +6,8 @@
 #include <commctrl.h>
 
 // The sequence runs inside one message; a close request that slips in
-// through a modal question meanwhile is not serviced.
+// through a modal question meanwhile is not serviced. It stays set: the
+// sequence ends the page, and the page is not shown again.
 static bool installing;
 
 // The sequence pumps no messages, so what changes is painted at once.
@@ -53,7 +54,6 @@ static void RunInstallSequence(HWND page)
         g_setup.exitCode = EXIT_TAKEN_BACK;
         result = PAGE_EXIT;
     }
-    installing = false;
     EndDialog(page, result);
 }
 
