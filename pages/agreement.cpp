@@ -13,11 +13,10 @@ LATE_CODE static void ShowAgreementText(HWND page)
     const char* agreement = (const char*)LockDataResource(IDR_AGREEMENT, &size);
     if (!agreement)
         return;
-    if (size >= SCRATCH_SIZE)
-        size = SCRATCH_SIZE - 1;
     char* text = (char*)g_scratch;
+    uint32_t kept = size < SCRATCH_SIZE ? size : SCRATCH_SIZE - 1;
     // The copy's end is where the terminator goes.
-    *(char*)__builtin_mempcpy(text, agreement, size) = 0;
+    *(char*)__builtin_mempcpy(text, agreement, kept) = 0;
     SetDlgItemTextA(page, IDC_AGREEMENT_TEXT, text);
 }
 
