@@ -248,7 +248,9 @@ INT_PTR CALLBACK DestinationPageProc(HWND page, UINT message, WPARAM wParam, LPA
 INT_PTR CALLBACK GroupPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK CopyingPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
-BOOL BrowseForFolder(const char* title, char* pathBuffer, HWND owner);
+// The shell's folder picker, opening at the installation folder and
+// putting the folder picked there.
+BOOL BrowseForFolder(HWND owner);
 void FillGroupList(HWND list, const char* folder);
 int IsValidGroupName(const char* name);
 

@@ -235,7 +235,7 @@ LATE_CODE INT_PTR CALLBACK DestinationPageProc(HWND page, UINT message, WPARAM w
             ConfirmFolder(page);
             return TRUE;
         case IDC_BROWSE:
-            BrowseForFolder(TEXT_BROWSE_TITLE, g_setup.installFolder, page);
+            BrowseForFolder(page);
             ShowFolder(page);
             return TRUE;
         }
