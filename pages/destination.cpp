@@ -210,7 +210,9 @@ __attribute__((noinline)) static void ConfirmFolder(HWND page)
     }
     // A file of that name passes no check: the installation needs a folder.
     // One made here, also on an earlier visit, is the setup's to take back.
-    static char made[PATH_SIZE];
+    static char lastMade[PATH_SIZE];
+    char* made = lastMade;
+    HOLD_ADDRESS(made);
     if (!IsFolder(folder)) {
         if (!CreateDirectoryA(folder, 0)) {
             ShowFailure(page, TEXT_CANNOT_CREATE_DIR, folder);
