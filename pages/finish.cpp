@@ -55,8 +55,10 @@ LATE_CODE static void ShowOutcome(HWND page)
 LATE_CODE static void StartProduct(HWND page, const char* target)
 {
     char program[PATH_SIZE];
-    if (JoinPath(program, g_setup.installFolder, target) &&
-        (INT_PTR)ShellExecuteA(0, 0, program, 0, g_setup.installFolder, SW_SHOWDEFAULT) > 32)
+    const char* folder = g_setup.installFolder;
+    HOLD_ADDRESS(folder);
+    if (JoinPath(program, folder, target) &&
+        (INT_PTR)ShellExecuteA(0, 0, program, 0, folder, SW_SHOWDEFAULT) > 32)
         return;
     ShowFailure(page, TEXT_CANNOT_START, program);
 }
