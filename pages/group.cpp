@@ -5,10 +5,11 @@
 
 #include <shlobj.h>
 
+// The folder is a path the shell named.
 LATE_CODE void FillGroupList(HWND list, const char* folder)
 {
     char pattern[PATH_SIZE];
-    if (!folder[0] || !JoinPath(pattern, folder, "*"))
+    if (!JoinPath(pattern, folder, "*"))
         return;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(pattern, &found);
@@ -89,8 +90,8 @@ LATE_CODE INT_PTR CALLBACK GroupPageProc(HWND page, UINT message, WPARAM wParam,
         SendDlgItemMessageA(page, IDC_GROUP_NAME, EM_LIMITTEXT, PATH_SIZE - 1, 0);
         SetDlgItemTextA(page, IDC_GROUP_NAME, g_setup.groupName);
         // Left empty when the shell cannot name it.
-        SpecialFolderPath(CSIDL_PROGRAMS, g_setup.programsFolder);
-        FillGroupList(GetDlgItem(page, IDC_GROUP_LIST), g_setup.programsFolder);
+        if (SpecialFolderPath(CSIDL_PROGRAMS, g_setup.programsFolder))
+            FillGroupList(GetDlgItem(page, IDC_GROUP_LIST), g_setup.programsFolder);
         return TRUE;
     case WM_COMMAND:
         if ((DWORD)wParam == MAKELONG(IDC_GROUP_LIST, LBN_DBLCLK))
