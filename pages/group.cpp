@@ -86,13 +86,16 @@ static void ConfirmGroup(HWND page)
 LATE_CODE INT_PTR CALLBACK GroupPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
-    case WM_INITDIALOG:
+    case WM_INITDIALOG: {
+        char* programs = g_setup.programsFolder;
+        HOLD_ADDRESS(programs);
         SendDlgItemMessageA(page, IDC_GROUP_NAME, EM_LIMITTEXT, PATH_SIZE - 1, 0);
         SetDlgItemTextA(page, IDC_GROUP_NAME, g_setup.groupName);
         // Left empty when the shell cannot name it.
-        if (SpecialFolderPath(CSIDL_PROGRAMS, g_setup.programsFolder))
-            FillGroupList(GetDlgItem(page, IDC_GROUP_LIST), g_setup.programsFolder);
+        if (SpecialFolderPath(CSIDL_PROGRAMS, programs))
+            FillGroupList(GetDlgItem(page, IDC_GROUP_LIST), programs);
         return TRUE;
+    }
     case WM_COMMAND:
         if ((DWORD)wParam == MAKELONG(IDC_GROUP_LIST, LBN_DBLCLK))
             CopySelectedGroup(page);
