@@ -87,7 +87,6 @@ struct SetupState {
     uint32_t payloadTotal;
     uint32_t progress;
     int linkCount;
-    const char* agreementText;
     // The group's shortcuts: the pairs of the package's list (target, then
     // name) as far as they are whole, and how many.
     const char* groupLinks;
@@ -251,7 +250,9 @@ INT_PTR CALLBACK DestinationPageProc(HWND page, UINT message, WPARAM wParam, LPA
 INT_PTR CALLBACK GroupPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK CopyingPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
-BOOL BrowseForFolder(const char* title, char* pathBuffer, HWND owner);
+// The shell's folder picker, opening at the installation folder and
+// putting the folder picked there.
+BOOL BrowseForFolder(HWND owner);
 void FillGroupList(HWND list, const char* folder);
 int IsValidGroupName(const char* name);
 

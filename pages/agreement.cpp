@@ -11,14 +11,12 @@ LATE_CODE static void ShowAgreementText(HWND page)
 {
     uint32_t size;
     const char* agreement = (const char*)LockDataResource(IDR_AGREEMENT, &size);
-    g_setup.agreementText = agreement;
     if (!agreement)
         return;
-    if (size >= SCRATCH_SIZE)
-        size = SCRATCH_SIZE - 1;
     char* text = (char*)g_scratch;
-    memcpy(text, agreement, size);
-    text[size] = 0;
+    uint32_t kept = size < SCRATCH_SIZE ? size : SCRATCH_SIZE - 1;
+    // The copy's end is where the terminator goes.
+    *(char*)__builtin_mempcpy(text, agreement, kept) = 0;
     SetDlgItemTextA(page, IDC_AGREEMENT_TEXT, text);
 }
 

@@ -1,6 +1,9 @@
-// The shell's folder picker, opening at the folder given in pathBuffer, a
-// path buffer that takes the folder picked.
+// The shell's folder picker, opening at the installation folder, which
+// takes the folder picked. It has that one use: the folder and the title
+// are named here, not passed, and the title is carried behind the
+// resources with the code.
 #include "core/setup.h"
+#include "core/texts.h"
 
 #include <shlobj.h>
 
@@ -11,12 +14,13 @@ static int CALLBACK PickerCallback(HWND picker, UINT message, LPARAM, LPARAM dat
     return 0;
 }
 
-BOOL BrowseForFolder(const char* title, char* pathBuffer, HWND owner)
+BOOL BrowseForFolder(HWND owner)
 {
+    char* pathBuffer = g_setup.installFolder;
     LoadCommonControls();
     BROWSEINFOA info = {};
     info.hwndOwner = owner;
-    info.lpszTitle = title;
+    info.lpszTitle = TEXT_BROWSE_TITLE;
     info.ulFlags = BIF_RETURNONLYFSDIRS;
     info.lpfn = PickerCallback;
     info.lParam = (LPARAM)pathBuffer;

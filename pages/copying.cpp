@@ -6,16 +6,22 @@
 #include <commctrl.h>
 
 // The sequence runs inside one message; a close request that slips in
-// through a modal question meanwhile is not serviced.
+// through a modal question meanwhile is not serviced. It stays set: the
+// sequence ends the page, and the page is not shown again.
 static bool installing;
 
 // The sequence pumps no messages, so what changes is painted at once.
+static void ChangeItem(HWND page, int id, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    HWND item = GetDlgItem(page, id);
+    SendMessageA(item, message, wParam, lParam);
+    UpdateWindow(item);
+}
+
 static void ShowStatus(HWND page, const char* text)
 {
-    HWND status = GetDlgItem(page, IDC_STATUS_TEXT);
     SendMessageA(page, WM_SETTEXT, 0, (LPARAM)text);
-    SendMessageA(status, WM_SETTEXT, 0, (LPARAM)text);
-    UpdateWindow(status);
+    ChangeItem(page, IDC_STATUS_TEXT, WM_SETTEXT, 0, (LPARAM)text);
 }
 
 static void RunInstallSequence(HWND page)
@@ -48,7 +54,6 @@ static void RunInstallSequence(HWND page)
         g_setup.exitCode = EXIT_TAKEN_BACK;
         result = PAGE_EXIT;
     }
-    installing = false;
     EndDialog(page, result);
 }
 
@@ -56,8 +61,9 @@ INT_PTR CALLBACK CopyingPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
     case WM_INITDIALOG:
+        // Shown once a run (it has no Back): the bar counts from the
+        // record's zero.
         NameLog();
-        g_setup.progress = 0;
         SendDlgItemMessageA(page, IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, 110));
         Sleep(20);
         PostMessageA(page, MSG_RUN_INSTALL, 0, 0);
@@ -65,12 +71,9 @@ INT_PTR CALLBACK CopyingPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
     case MSG_RUN_INSTALL:
         RunInstallSequence(page);
         return TRUE;
-    case MSG_UPDATE_PROGRESS: {
-        HWND bar = GetDlgItem(page, IDC_PROGRESS);
-        SendMessageA(bar, PBM_SETPOS, g_setup.progress, 0);
-        UpdateWindow(bar);
+    case MSG_UPDATE_PROGRESS:
+        ChangeItem(page, IDC_PROGRESS, PBM_SETPOS, g_setup.progress, 0);
         return TRUE;
-    }
     case WM_CLOSE:
         if (installing)
             return TRUE;

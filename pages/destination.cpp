@@ -4,6 +4,8 @@
 #include "core/texts.h"
 #include "log/setup_log.h"
 
+#include <stddef.h>
+
 // What the box shows is what the installation will use.
 __attribute__((noinline)) LATE_CODE static void ShowFolder(HWND page)
 {
@@ -15,16 +17,18 @@ static void OfferDefaultFolder(HWND page)
     // A value of PATH_SIZE bytes or more is not read at all: the call then
     // answers the size it would need, and the buffer holds nothing.
     char folder[PATH_SIZE];
+    SetupState* setup = &g_setup;
+    HOLD_ADDRESS(setup);
     DWORD length = GetEnvironmentVariableA("ProgramFiles", folder, PATH_SIZE);
     if (length > 0 && length < (DWORD)PATH_SIZE &&
-        JoinPath(folder, folder, g_setup.productFolderName))
-        CopyString(g_setup.defaultFolder, folder);
-    CopyString(g_setup.installFolder, g_setup.defaultFolder);
+        JoinPath(folder, folder, setup->productFolderName))
+        CopyString(setup->defaultFolder, folder);
+    CopyString(setup->installFolder, setup->defaultFolder);
     SendDlgItemMessageA(page, IDC_DEST_DIR, EM_LIMITTEXT, PATH_SIZE - 1, 0);
     ShowFolder(page);
 
     char space[64];
-    wsprintfA(space, TEXT_REQUIRED_SPACE, g_setup.requiredKilobytes);
+    wsprintfA(space, TEXT_REQUIRED_SPACE, setup->requiredKilobytes);
     SetDlgItemTextA(page, IDC_SPACE_TEXT, space);
 }
 
@@ -39,14 +43,27 @@ LATE_CODE static uint32_t UnitsOf(uint32_t bytes, uint32_t unit)
 // names); *units gets its room in allocation units of that size: every
 // payload file in whole units, and the log twice (while it is replaced,
 // setup.tmp stands beside it), at most a path and a key a line.
+// Of equals the first is kept, as LongerOf keeps it: the name is shown.
+constexpr const char* LongerFixed(const char* a, const char* b)
+{
+    return __builtin_strlen(b) > __builtin_strlen(a) ? b : a;
+}
+
+static_assert(offsetof(SetupState, desktopTarget) - offsetof(SetupState, startupTarget) ==
+                      2 * PATH_SIZE &&
+                  offsetof(SetupState, runTarget) - offsetof(SetupState, desktopTarget) ==
+                      2 * PATH_SIZE,
+              "the extra programs' targets are found by their distance");
 LATE_CODE static const char* MeasureInstallation(uint32_t unit, uint32_t* units)
 {
-    static const char* const names[] = {LOG_FILE_NAME, EXTRA_LOGGED_FILE, PRODUCT_PROGRAM + 1,
-                                        g_setup.startupTarget, g_setup.desktopTarget,
-                                        g_setup.runTarget};
-    const char* longest = LongerOf(g_setup.uninstallerName, LongestGroupLink(false));
-    for (const char* name : names)
-        longest = LongerOf(longest, name);
+    // The names fixed when the setup is built are compared then.
+    constexpr const char* fixed =
+        LongerFixed(LongerFixed(LOG_FILE_NAME, EXTRA_LOGGED_FILE), PRODUCT_PROGRAM + 1);
+    const char* longest =
+        LongerOf(LongerOf(g_setup.uninstallerName, LongestGroupLink(false)), fixed);
+    for (const char* target = g_setup.startupTarget; target <= g_setup.runTarget;
+         target += 2 * PATH_SIZE)
+        longest = LongerOf(longest, target);
     uint32_t size, total, count, offset = ARCHIVE_HEADER_SIZE;
     uint32_t logBytes = 16 * (PATH_SIZE + 16);
     *units = 0;
@@ -147,11 +164,12 @@ LATE_CODE static bool FindDeviceName(const char* folder, char* name)
     }
 }
 
-// The folder is g_setup.installFolder, handed in rather than named: the
-// many uses then take it from a register instead of each carrying its
-// address and that address's relocation.
-__attribute__((noipa)) static void ConfirmFolder(HWND page, char* folder)
+// Kept out of the page's procedure, which the setup carries behind its
+// resources while this stays in front.
+__attribute__((noinline)) static void ConfirmFolder(HWND page)
 {
+    char* folder = g_setup.installFolder;
+    HOLD_ADDRESS(folder);
     char device[PATH_SIZE];
     SendDlgItemMessageA(page, IDC_DEST_DIR, WM_GETTEXT, PATH_SIZE, (LPARAM)folder);
     if (IsBlankName(folder)) {
@@ -192,7 +210,9 @@ __attribute__((noipa)) static void ConfirmFolder(HWND page, char* folder)
     }
     // A file of that name passes no check: the installation needs a folder.
     // One made here, also on an earlier visit, is the setup's to take back.
-    static char made[PATH_SIZE];
+    static char lastMade[PATH_SIZE];
+    char* made = lastMade;
+    HOLD_ADDRESS(made);
     if (!IsFolder(folder)) {
         if (!CreateDirectoryA(folder, 0)) {
             ShowFailure(page, TEXT_CANNOT_CREATE_DIR, folder);
@@ -200,11 +220,8 @@ __attribute__((noipa)) static void ConfirmFolder(HWND page, char* folder)
         }
         CopyString(made, folder);
     }
-    // It is the folder made when the two paths are the same bytes.
-    int i = 0;
-    while (made[i] && made[i] == folder[i])
-        ++i;
-    g_setup.madeFolder = made[i] == folder[i];
+    // Typed again in other letters' case, it is still the folder made.
+    g_setup.madeFolder = !lstrcmpiA(made, folder);
     EndDialog(page, PAGE_NEXT);
 }
 
@@ -217,10 +234,10 @@ LATE_CODE INT_PTR CALLBACK DestinationPageProc(HWND page, UINT message, WPARAM w
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDC_NEXT:
-            ConfirmFolder(page, g_setup.installFolder);
+            ConfirmFolder(page);
             return TRUE;
         case IDC_BROWSE:
-            BrowseForFolder(TEXT_BROWSE_TITLE, g_setup.installFolder, page);
+            BrowseForFolder(page);
             ShowFolder(page);
             return TRUE;
         }

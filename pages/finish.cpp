@@ -50,12 +50,15 @@ LATE_CODE static void ShowOutcome(HWND page)
     }
 }
 
-// The product starts in its own folder, as its shortcuts start it.
+// The product starts in its own folder and by its default verb (open, for
+// a program), as its shortcuts start it.
 LATE_CODE static void StartProduct(HWND page, const char* target)
 {
     char program[PATH_SIZE];
-    if (JoinPath(program, g_setup.installFolder, target) &&
-        (INT_PTR)ShellExecuteA(0, "open", program, 0, g_setup.installFolder, SW_SHOWDEFAULT) > 32)
+    const char* folder = g_setup.installFolder;
+    HOLD_ADDRESS(folder);
+    if (JoinPath(program, folder, target) &&
+        (INT_PTR)ShellExecuteA(0, 0, program, 0, folder, SW_SHOWDEFAULT) > 32)
         return;
     ShowFailure(page, TEXT_CANNOT_START, program);
 }

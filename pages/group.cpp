@@ -5,10 +5,11 @@
 
 #include <shlobj.h>
 
+// The folder is a path the shell named.
 LATE_CODE void FillGroupList(HWND list, const char* folder)
 {
     char pattern[PATH_SIZE];
-    if (!folder[0] || !JoinPath(pattern, folder, "*.*"))
+    if (!JoinPath(pattern, folder, "*"))
         return;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(pattern, &found);
@@ -70,10 +71,12 @@ static void ConfirmGroup(HWND page)
     // name, the longest shortcut's name and a backslash before each, and
     // ".lnk", within a path.
     char path[PATH_SIZE];
-    if (g_setup.programsFolder[0] &&
-        !JoinText(path, PATH_SIZE - (int)strlen("\\.lnk"), g_setup.programsFolder, "\\", name,
+    const char* programs = g_setup.programsFolder;
+    HOLD_ADDRESS(programs);
+    if (programs[0] &&
+        !JoinText(path, PATH_SIZE - (int)strlen("\\.lnk"), programs, "\\", name,
                   LongestGroupLink(true))) {
-        ShowProblem(page, MB_OK, TEXT_PATH_TOO_LONG, g_setup.programsFolder, "\\", name);
+        ShowProblem(page, MB_OK, TEXT_PATH_TOO_LONG, programs, "\\", name);
         return;
     }
     CopyString(g_setup.groupName, name);
@@ -83,13 +86,16 @@ static void ConfirmGroup(HWND page)
 LATE_CODE INT_PTR CALLBACK GroupPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
-    case WM_INITDIALOG:
+    case WM_INITDIALOG: {
+        char* programs = g_setup.programsFolder;
+        HOLD_ADDRESS(programs);
         SendDlgItemMessageA(page, IDC_GROUP_NAME, EM_LIMITTEXT, PATH_SIZE - 1, 0);
         SetDlgItemTextA(page, IDC_GROUP_NAME, g_setup.groupName);
         // Left empty when the shell cannot name it.
-        SpecialFolderPath(CSIDL_PROGRAMS, g_setup.programsFolder);
-        FillGroupList(GetDlgItem(page, IDC_GROUP_LIST), g_setup.programsFolder);
+        if (SpecialFolderPath(CSIDL_PROGRAMS, programs))
+            FillGroupList(GetDlgItem(page, IDC_GROUP_LIST), programs);
         return TRUE;
+    }
     case WM_COMMAND:
         if ((DWORD)wParam == MAKELONG(IDC_GROUP_LIST, LBN_DBLCLK))
             CopySelectedGroup(page);
