@@ -60,10 +60,12 @@ const int LONG_PATH_SIZE = 2 * PATH_SIZE + 8;
 // text is formatted into a buffer of this size.
 const int MESSAGE_SIZE = 1024;
 
-// What a page ends its dialog with; the page loop adds it to its index.
-const int PAGE_BACK = -1;
+// What a page ends its dialog with; the page loop adds it to its index,
+// which counts in halves: no step is the -1 with which DialogBoxParamA
+// tells of a dialog it could not make.
+const int PAGE_BACK = -2;
 const int PAGE_EXIT = 0;
-const int PAGE_NEXT = 1;
+const int PAGE_NEXT = 2;
 const int PAGE_COUNT = 6;
 
 struct SetupState {

@@ -86,38 +86,22 @@ void LoadSetupStrings()
     g_setup.displayName = ReadDisplayName(data, size);
 }
 
-// Each page's messages pass through here on their way to its procedure. A
-// page that got WM_INITDIALOG was shown: DialogBoxParamA answers -1 both for
-// a dialog it could not create and for a page that ended with Back.
-static DLGPROC s_pageProcedure;
-static bool s_pageShown;
-
-// Marked after the page's own WM_INITDIALOG: a call that is not the last
-// thing here passes the arguments on as they are, where a jump to the
-// procedure would copy each one onto itself.
-static INT_PTR CALLBACK ShowPage(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    INT_PTR result = s_pageProcedure(page, message, wParam, lParam);
-    if (message == WM_INITDIALOG)
-        s_pageShown = true;
-    return result;
-}
-
+// The page's index counts in halves, as its steps do.
 static void RunPages()
 {
-    int index = 0;
-    while (index >= 0 && index < PAGE_COUNT) {
-        const PageEntry& page = PageTable[index];
+    unsigned index = 0;
+    while (index < 2 * PAGE_COUNT) {
+        const PageEntry& page = PageTable[index / 2];
         // The copying page's progress bar is the first common control the
         // pages show; loading the library then keeps it out of the first
         // page's start.
         if (page.templateId == IDD_COPYING)
             LoadCommonControls();
-        s_pageProcedure = page.procedure;
-        s_pageShown = false;
         int result = (int)DialogBoxParamA(g_setup.instance, MAKEINTRESOURCEA(page.templateId),
-                                          0, ShowPage, 0);
-        if (!s_pageShown) {
+                                          0, page.procedure, 0);
+        // DialogBoxParamA's answer for a dialog it could not make, and no
+        // page's step.
+        if (result == -1) {
             ShowError(0, TEXT_NO_PAGE, MB_OK | MB_SETFOREGROUND);
             g_setup.exitCode = EXIT_NO_PAGE;
             return;
