@@ -57,24 +57,28 @@ void LoadCommonControls()
 
 void LoadSetupStrings()
 {
-    uint32_t size;
+    uint32_t size, offset = 0;
     const unsigned char* data = LockDataResource(IDR_SETUP_STRINGS, &size);
-    const char* strings[SETUP_STRING_COUNT];
-    ReadSetupStrings(data, size, strings);
     // The five copied strings' buffers follow each other in the record.
     static_assert(offsetof(SetupState, runTarget) - offsetof(SetupState, startupTarget) ==
                       4 * PATH_SIZE, "the setup strings' buffers are consecutive");
+    // A string missing or cut short in a damaged resource comes out empty,
+    // and so does every one after it, as ReadSetupStrings has it: the
+    // reader stays where it failed, and a null piece copies as "".
     char* copy = (char*)&g_setup + offsetof(SetupState, startupTarget);
     for (int i = 0; i < 5; ++i, copy += PATH_SIZE)
-        CopyString(copy, strings[i]);
-    g_setup.uninstallerName = strings[5];
+        CopyString(copy, NextString(data, size, &offset));
+    const char* name = NextString(data, size, &offset);
+    g_setup.uninstallerName = name ? name : "";
 
     // The group's shortcuts: as many pairs as the list says and holds.
     data = LockDataResource(IDR_GROUP_LINKS, &size);
-    uint32_t offset = 4, count = 0, found = 0;
-    const char* link[2];
+    uint32_t count = 0, found = 0;
+    offset = 4;
     ReadLinkCount(data, size, &count);
-    while (found < count && NextGroupLink(data, size, &offset, &link[0], &link[1]))
+    // A pair cut short ends the list: where it ends, the offset no longer
+    // matters.
+    while (found < count && NextString(data, size, &offset) && NextString(data, size, &offset))
         ++found;
     g_setup.groupLinkCount = (int)found;
     g_setup.groupLinks = (const char*)data + 4;
