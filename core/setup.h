@@ -60,28 +60,21 @@ const int LONG_PATH_SIZE = 2 * PATH_SIZE + 8;
 // text is formatted into a buffer of this size.
 const int MESSAGE_SIZE = 1024;
 
-// What a page ends its dialog with; the page loop adds it to its index.
-const int PAGE_BACK = -1;
+// What a page ends its dialog with; the page loop adds it to its index,
+// which counts in halves: no step is the -1 with which DialogBoxParamA
+// tells of a dialog it could not make.
+const int PAGE_BACK = -2;
 const int PAGE_EXIT = 0;
-const int PAGE_NEXT = 1;
+const int PAGE_NEXT = 2;
 const int PAGE_COUNT = 6;
 
 struct SetupState {
+    // The numbers and pointers come first: through a pointer to the
+    // record, each is a byte's offset away.
     HINSTANCE instance;
     const char* productFolderName;
-    char defaultFolder[PATH_SIZE];
-    char groupName[PATH_SIZE];
     int requiredKilobytes;
     int extraFileCount;
-    char installFolder[PATH_SIZE];
-    char programsFolder[PATH_SIZE];
-    char groupFolder[PATH_SIZE];
-    char logPath[PATH_SIZE];
-    char startupTarget[PATH_SIZE];
-    char startupName[PATH_SIZE];
-    char desktopTarget[PATH_SIZE];
-    char desktopName[PATH_SIZE];
-    char runTarget[PATH_SIZE];
     const char* uninstallerName;
     const char* displayName;
     uint32_t payloadTotal;
@@ -98,6 +91,17 @@ struct SetupState {
     bool madeFolder;
     // The process's exit code, when not the one the run's end gives.
     int exitCode;
+    char defaultFolder[PATH_SIZE];
+    char groupName[PATH_SIZE];
+    char installFolder[PATH_SIZE];
+    char programsFolder[PATH_SIZE];
+    char groupFolder[PATH_SIZE];
+    char logPath[PATH_SIZE];
+    char startupTarget[PATH_SIZE];
+    char startupName[PATH_SIZE];
+    char desktopTarget[PATH_SIZE];
+    char desktopName[PATH_SIZE];
+    char runTarget[PATH_SIZE];
 };
 
 // Exit codes. 0: installed completely, or the user left the wizard.
@@ -107,8 +111,8 @@ const int EXIT_TAKEN_BACK = 3;  // the setup took its installation back
 const int EXIT_NO_PAGE = 4;     // a page could not be shown
 
 extern SetupState g_setup;
-// The one large buffer: the pieces of the own-file check, then the list of
-// what the next restart deletes.
+// The one large buffer: the own file's name and pieces in its check, then
+// the list of what the next restart deletes.
 const DWORD SCRATCH_SIZE = 512u << 10;
 extern unsigned char g_scratch[SCRATCH_SIZE];
 // core/state.cpp: the instance and the package's build-time values.

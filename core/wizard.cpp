@@ -55,71 +55,66 @@ void LoadCommonControls()
         init();
 }
 
-void LoadSetupStrings()
+// The package's values, into the record that setup points at: the start-up
+// holds that address in a register, where each field is a short offset away.
+static void ReadPackageValues(SetupState* setup)
 {
-    uint32_t size;
+    uint32_t size, offset = 0;
     const unsigned char* data = LockDataResource(IDR_SETUP_STRINGS, &size);
-    const char* strings[SETUP_STRING_COUNT];
-    ReadSetupStrings(data, size, strings);
     // The five copied strings' buffers follow each other in the record.
     static_assert(offsetof(SetupState, runTarget) - offsetof(SetupState, startupTarget) ==
                       4 * PATH_SIZE, "the setup strings' buffers are consecutive");
-    char* copy = (char*)&g_setup + offsetof(SetupState, startupTarget);
+    // A string missing or cut short in a damaged resource comes out empty,
+    // and so does every one after it, as ReadSetupStrings has it: the
+    // reader stays where it failed, and a null piece copies as "".
+    char* copy = setup->startupTarget;
     for (int i = 0; i < 5; ++i, copy += PATH_SIZE)
-        CopyString(copy, strings[i]);
-    g_setup.uninstallerName = strings[5];
+        CopyString(copy, NextString(data, size, &offset));
+    const char* name = NextString(data, size, &offset);
+    setup->uninstallerName = name ? name : "";
 
     // The group's shortcuts: as many pairs as the list says and holds.
     data = LockDataResource(IDR_GROUP_LINKS, &size);
-    uint32_t offset = 4, count = 0, found = 0;
-    const char* link[2];
+    uint32_t count = 0, found = 0;
+    offset = 4;
     ReadLinkCount(data, size, &count);
-    while (found < count && NextGroupLink(data, size, &offset, &link[0], &link[1]))
+    // A pair cut short ends the list: where it ends, the offset no longer
+    // matters.
+    while (found < count && NextString(data, size, &offset) && NextString(data, size, &offset))
         ++found;
-    g_setup.groupLinkCount = (int)found;
-    g_setup.groupLinks = (const char*)data + 4;
+    setup->groupLinkCount = (int)found;
+    setup->groupLinks = (const char*)data + 4;
 
     data = LockDataResource(IDR_PAYLOAD, &size);
-    ReadArchiveHeader(data, size, &g_setup.payloadTotal, &count);
+    ReadArchiveHeader(data, size, &setup->payloadTotal, &count);
 
     data = LockDataResource(IDR_DISPLAY_NAME, &size);
-    g_setup.displayName = ReadDisplayName(data, size);
+    setup->displayName = ReadDisplayName(data, size);
 }
 
-// Each page's messages pass through here on their way to its procedure. A
-// page that got WM_INITDIALOG was shown: DialogBoxParamA answers -1 both for
-// a dialog it could not create and for a page that ended with Back.
-static DLGPROC s_pageProcedure;
-static bool s_pageShown;
-
-// Marked after the page's own WM_INITDIALOG: a call that is not the last
-// thing here passes the arguments on as they are, where a jump to the
-// procedure would copy each one onto itself.
-static INT_PTR CALLBACK ShowPage(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+void LoadSetupStrings()
 {
-    INT_PTR result = s_pageProcedure(page, message, wParam, lParam);
-    if (message == WM_INITDIALOG)
-        s_pageShown = true;
-    return result;
+    ReadPackageValues(&g_setup);
 }
 
-static void RunPages()
+// The page's index counts in halves, as its steps do.
+static void RunPages(SetupState* setup)
 {
-    int index = 0;
-    while (index >= 0 && index < PAGE_COUNT) {
-        const PageEntry& page = PageTable[index];
+    unsigned index = 0;
+    while (index < 2 * PAGE_COUNT) {
+        const PageEntry& page = PageTable[index / 2];
         // The copying page's progress bar is the first common control the
         // pages show; loading the library then keeps it out of the first
         // page's start.
         if (page.templateId == IDD_COPYING)
             LoadCommonControls();
-        s_pageProcedure = page.procedure;
-        s_pageShown = false;
-        int result = (int)DialogBoxParamA(g_setup.instance, MAKEINTRESOURCEA(page.templateId),
-                                          0, ShowPage, 0);
-        if (!s_pageShown) {
+        int result = (int)DialogBoxParamA(setup->instance, MAKEINTRESOURCEA(page.templateId),
+                                          0, page.procedure, 0);
+        // DialogBoxParamA's answer for a dialog it could not make, and no
+        // page's step.
+        if (result == -1) {
             ShowError(0, TEXT_NO_PAGE, MB_OK | MB_SETFOREGROUND);
-            g_setup.exitCode = EXIT_NO_PAGE;
+            setup->exitCode = EXIT_NO_PAGE;
             return;
         }
         // A page ends with PAGE_BACK, PAGE_EXIT or PAGE_NEXT: the step to
@@ -139,10 +134,12 @@ int RunWizard(HINSTANCE instance, HINSTANCE, LPSTR, int)
         ShowError(0, TEXT_DAMAGED_SETUP, MB_OK | MB_SETFOREGROUND);
         return EXIT_DAMAGED;
     }
-    LoadSetupStrings();
-    RunPages();
-    int code = g_setup.exitCode;
-    if (!code && g_setup.missingCount)
+    SetupState* setup = &g_setup;
+    HOLD_ADDRESS(setup);
+    ReadPackageValues(setup);
+    RunPages(setup);
+    int code = setup->exitCode;
+    if (!code && setup->missingCount)
         code = EXIT_INCOMPLETE;
     return code;
 }

@@ -212,6 +212,16 @@ TEST(StringReader, SetupStringsTurnEmptyFromTheFirstDamagedOne)
     EXPECT_STREQ("d", strings[3]);
     EXPECT_STREQ("", strings[4]);
     EXPECT_STREQ("", strings[5]);
+    // A failed read leaves the offset where it failed, so every read after
+    // it fails too: the setup reads its strings one after another that way.
+    uint32_t at = 0;
+    for (int i = 0; i < 4; ++i)
+        ASSERT_NE(nullptr, NextString(damaged.data(), (uint32_t)damaged.size(), &at));
+    const uint32_t failedAt = at;
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(nullptr, NextString(damaged.data(), (uint32_t)damaged.size(), &at));
+        EXPECT_EQ(failedAt, at);
+    }
 
     EXPECT_EQ(0, ReadSetupStrings(0, 0, strings));
     for (const char* text : strings)
