@@ -68,30 +68,30 @@ bool VerifyImageFile(const wchar_t* path)
     const uint32_t length = GetFileSize(file, 0);
     HWND progress = 0;
     uint32_t stored = 0, field, done = 0, sum = 0;
-    DWORD got = 0;
+    DWORD got;
     unsigned char* piece = g_scratch;
     HOLD_ADDRESS(piece);
-    // The headers lie in the first piece. The CheckSum field is read there
-    // and zeroed, which is how the sum counts it.
-    bool ok = ReadFile(file, piece, PIECE_SIZE, &got, 0) && FindChecksumField(piece, got, &field);
-    if (ok) {
-        stored = ReadUint32(piece + field);
-        WriteUint32(piece + field, 0);
-    }
-    while (ok && got > 0) {
+    while (ReadFile(file, piece, PIECE_SIZE, &got, 0) && got > 0) {
+        // The headers lie in the first piece. The CheckSum field is read
+        // there and zeroed, which is how the sum counts it. Without one,
+        // stored stays 0, which no file passes with.
+        if (done == 0 && FindChecksumField(piece, got, &field)) {
+            stored = ReadUint32(piece + field);
+            WriteUint32(piece + field, 0);
+        }
         sum = AddChecksumBytes(sum, piece, got, done);
         done += got;
         if (progress || GetTickCount() - started >= CHECK_WINDOW_AFTER_MS)
             progress = ShowCheckProgress(progress, done, length);
-        ok = ReadFile(file, piece, PIECE_SIZE, &got, 0) != 0;
     }
     // A closed window without a procedure of its own is destroyed.
     if (progress)
         SendMessageA(progress, WM_CLOSE, 0, 0);
     CloseHandle(file);
     // A sum of 0 means the build never set one: nothing vouches for the
-    // file. A file that did not read to its end is not the file checked.
-    return ok && done == length && stored != 0 && FinishChecksum(sum, done) == stored;
+    // file. A file that did not read to its end, whether a read failed or
+    // came short, is not the file checked.
+    return done == length && stored != 0 && FinishChecksum(sum, done) == stored;
 }
 
 bool VerifyOwnFile()
