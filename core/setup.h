@@ -69,21 +69,12 @@ const int PAGE_NEXT = 2;
 const int PAGE_COUNT = 6;
 
 struct SetupState {
+    // The numbers and pointers come first: through a pointer to the
+    // record, each is a byte's offset away.
     HINSTANCE instance;
     const char* productFolderName;
-    char defaultFolder[PATH_SIZE];
-    char groupName[PATH_SIZE];
     int requiredKilobytes;
     int extraFileCount;
-    char installFolder[PATH_SIZE];
-    char programsFolder[PATH_SIZE];
-    char groupFolder[PATH_SIZE];
-    char logPath[PATH_SIZE];
-    char startupTarget[PATH_SIZE];
-    char startupName[PATH_SIZE];
-    char desktopTarget[PATH_SIZE];
-    char desktopName[PATH_SIZE];
-    char runTarget[PATH_SIZE];
     const char* uninstallerName;
     const char* displayName;
     uint32_t payloadTotal;
@@ -101,6 +92,17 @@ struct SetupState {
     bool madeFolder;
     // The process's exit code, when not the one the run's end gives.
     int exitCode;
+    char defaultFolder[PATH_SIZE];
+    char groupName[PATH_SIZE];
+    char installFolder[PATH_SIZE];
+    char programsFolder[PATH_SIZE];
+    char groupFolder[PATH_SIZE];
+    char logPath[PATH_SIZE];
+    char startupTarget[PATH_SIZE];
+    char startupName[PATH_SIZE];
+    char desktopTarget[PATH_SIZE];
+    char desktopName[PATH_SIZE];
+    char runTarget[PATH_SIZE];
 };
 
 // Exit codes. 0: installed completely, or the user left the wizard.

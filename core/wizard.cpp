@@ -55,7 +55,9 @@ void LoadCommonControls()
         init();
 }
 
-void LoadSetupStrings()
+// The package's values, into the record that setup points at: the start-up
+// holds that address in a register, where each field is a short offset away.
+static void ReadPackageValues(SetupState* setup)
 {
     uint32_t size, offset = 0;
     const unsigned char* data = LockDataResource(IDR_SETUP_STRINGS, &size);
@@ -65,11 +67,11 @@ void LoadSetupStrings()
     // A string missing or cut short in a damaged resource comes out empty,
     // and so does every one after it, as ReadSetupStrings has it: the
     // reader stays where it failed, and a null piece copies as "".
-    char* copy = (char*)&g_setup + offsetof(SetupState, startupTarget);
+    char* copy = setup->startupTarget;
     for (int i = 0; i < 5; ++i, copy += PATH_SIZE)
         CopyString(copy, NextString(data, size, &offset));
     const char* name = NextString(data, size, &offset);
-    g_setup.uninstallerName = name ? name : "";
+    setup->uninstallerName = name ? name : "";
 
     // The group's shortcuts: as many pairs as the list says and holds.
     data = LockDataResource(IDR_GROUP_LINKS, &size);
@@ -80,18 +82,23 @@ void LoadSetupStrings()
     // matters.
     while (found < count && NextString(data, size, &offset) && NextString(data, size, &offset))
         ++found;
-    g_setup.groupLinkCount = (int)found;
-    g_setup.groupLinks = (const char*)data + 4;
+    setup->groupLinkCount = (int)found;
+    setup->groupLinks = (const char*)data + 4;
 
     data = LockDataResource(IDR_PAYLOAD, &size);
-    ReadArchiveHeader(data, size, &g_setup.payloadTotal, &count);
+    ReadArchiveHeader(data, size, &setup->payloadTotal, &count);
 
     data = LockDataResource(IDR_DISPLAY_NAME, &size);
-    g_setup.displayName = ReadDisplayName(data, size);
+    setup->displayName = ReadDisplayName(data, size);
+}
+
+void LoadSetupStrings()
+{
+    ReadPackageValues(&g_setup);
 }
 
 // The page's index counts in halves, as its steps do.
-static void RunPages()
+static void RunPages(SetupState* setup)
 {
     unsigned index = 0;
     while (index < 2 * PAGE_COUNT) {
@@ -101,13 +108,13 @@ static void RunPages()
         // page's start.
         if (page.templateId == IDD_COPYING)
             LoadCommonControls();
-        int result = (int)DialogBoxParamA(g_setup.instance, MAKEINTRESOURCEA(page.templateId),
+        int result = (int)DialogBoxParamA(setup->instance, MAKEINTRESOURCEA(page.templateId),
                                           0, page.procedure, 0);
         // DialogBoxParamA's answer for a dialog it could not make, and no
         // page's step.
         if (result == -1) {
             ShowError(0, TEXT_NO_PAGE, MB_OK | MB_SETFOREGROUND);
-            g_setup.exitCode = EXIT_NO_PAGE;
+            setup->exitCode = EXIT_NO_PAGE;
             return;
         }
         // A page ends with PAGE_BACK, PAGE_EXIT or PAGE_NEXT: the step to
@@ -127,10 +134,12 @@ int RunWizard(HINSTANCE instance, HINSTANCE, LPSTR, int)
         ShowError(0, TEXT_DAMAGED_SETUP, MB_OK | MB_SETFOREGROUND);
         return EXIT_DAMAGED;
     }
-    LoadSetupStrings();
-    RunPages();
-    int code = g_setup.exitCode;
-    if (!code && g_setup.missingCount)
+    SetupState* setup = &g_setup;
+    HOLD_ADDRESS(setup);
+    ReadPackageValues(setup);
+    RunPages(setup);
+    int code = setup->exitCode;
+    if (!code && setup->missingCount)
         code = EXIT_INCOMPLETE;
     return code;
 }
