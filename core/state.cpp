@@ -5,6 +5,11 @@
 
 SetupState g_setup;
 
+static constexpr bool SameText(const char* a, const char* b)
+{
+    return *a == *b && (!*a || SameText(a + 1, b + 1));
+}
+
 void InitialiseSetupState(HINSTANCE instance)
 {
     SetupState* setup = &g_setup;
@@ -12,7 +17,11 @@ void InitialiseSetupState(HINSTANCE instance)
     setup->instance = instance;
     setup->productFolderName = PRODUCT_FOLDER_NAME;
     CopyString(setup->defaultFolder, FALLBACK_FOLDER);
-    CopyString(setup->groupName, DEFAULT_GROUP_NAME);
+    // Where the package names its group as its folder, the text set just
+    // above is nearer than the literal.
+    CopyString(setup->groupName, SameText(DEFAULT_GROUP_NAME, PRODUCT_FOLDER_NAME)
+                                     ? setup->productFolderName
+                                     : DEFAULT_GROUP_NAME);
     setup->requiredKilobytes = REQUIRED_KILOBYTES;
     setup->extraFileCount = EXTRA_FILE_COUNT;
 }
