@@ -98,10 +98,12 @@ bool VerifyOwnFile()
 {
     // The wide form and the longest path there is: a folder name outside
     // the ANSI code page, or a deep one, must not make a good file look
-    // damaged. Zero-initialised, so it takes no room in the file; and far
-    // too large for a stack frame.
-    static wchar_t path[32768];
-    const DWORD capacity = sizeof path / sizeof path[0];
+    // damaged. Far too large for a stack frame, it lies in the scratch
+    // buffer, whose first piece the file's bytes replace once it is open.
+    static_assert(SCRATCH_SIZE >= 32768 * sizeof(wchar_t), "room for the longest path");
+    wchar_t* path = (wchar_t*)g_scratch;
+    HOLD_ADDRESS(path);
+    const DWORD capacity = 32768;
     DWORD length = GetModuleFileNameW(0, path, capacity);
     return length > 0 && length < capacity && VerifyImageFile(path);
 }
