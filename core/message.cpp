@@ -14,7 +14,12 @@ int ShowError(HWND owner, const char* text, UINT type)
 
 int ShowProblem(HWND owner, UINT type, const char* a, const char* b, const char* c, const char* d)
 {
-    char text[MESSAGE_SIZE];
+    // Not on the stack, where the pieces passed on would lie a buffer's
+    // length away. The box takes its copy of the text when it is made, so
+    // a box shown while another is up may use the buffer again.
+    static char buffer[MESSAGE_SIZE];
+    char* text = buffer;
+    HOLD_ADDRESS(text);
     JoinText(text, MESSAGE_SIZE, a, b, c, d);
     return ShowError(owner, text, type);
 }
