@@ -71,7 +71,6 @@ static void ReadPackageValues(SetupState* setup)
     for (int i = 0; i < 5; ++i, copy += PATH_SIZE)
         CopyString(copy, NextString(data, size, &offset));
     const char* name = NextString(data, size, &offset);
-    setup->uninstallerName = name ? name : "";
 
     // The group's shortcuts: as many pairs as the list says and holds.
     data = LockDataResource(IDR_GROUP_LINKS, &size);
@@ -88,8 +87,15 @@ static void ReadPackageValues(SetupState* setup)
     data = LockDataResource(IDR_PAYLOAD, &size);
     ReadArchiveHeader(data, size, &setup->payloadTotal, &count);
 
+    // The two names the resources may lack are "" then, as ReadDisplayName
+    // has it, through one address of the empty text.
     data = LockDataResource(IDR_DISPLAY_NAME, &size);
-    setup->displayName = ReadDisplayName(data, size);
+    offset = 0;
+    const char* display = NextString(data, size, &offset);
+    const char* empty = "";
+    HOLD_ADDRESS(empty);
+    setup->uninstallerName = name ? name : empty;
+    setup->displayName = display ? display : empty;
 }
 
 void LoadSetupStrings()
