@@ -21,7 +21,7 @@ static const int MAX_ITEM_KEYS = 6;
 static char s_rows[MAX_ITEM_KEYS + 4][1024];
 static_assert(sizeof s_rows[0] > LONG_PATH_SIZE, "a row holds a long path");
 // Out of line: the rows' address is then in one place.
-static __attribute__((noinline, const)) char* Row(int n)
+static __attribute__((noinline, const)) char* Row(unsigned n)
 {
     return s_rows[n];
 }

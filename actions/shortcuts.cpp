@@ -149,13 +149,14 @@ static bool LogGroup(const char* folder)
     const int count = folder[0] ? g_setup.groupLinkCount : 0;
     bool logged = LogLinksNumber(LOG_COUNT, count);
     for (int i = 1; i <= g_setup.groupLinkCount; ++i) {
+        if (!folder[0]) {
+            GiveUpLink(i);
+            continue;
+        }
         char link[LONG_PATH_SIZE];
         const char* target;
         GroupLinkPath(link, folder, i, &target);
-        if (folder[0])
-            logged = LogLink(i, link) && logged;
-        else
-            GiveUpLink(i);
+        logged = LogLink(i, link) && logged;
     }
     return LogWrite(LOG_LINKS, LOG_DIR, folder) && LogLinksNumber(LOG_SIZE, 0) && logged;
 }
