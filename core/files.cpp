@@ -9,8 +9,9 @@ int PathExists(const char* path)
 
 bool IsFolder(const char* path)
 {
-    DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    // No attribute takes the top bit, which nothing at the path sets.
+    return (GetFileAttributesA(path) & (0x80000000u | FILE_ATTRIBUTE_DIRECTORY)) ==
+           FILE_ATTRIBUTE_DIRECTORY;
 }
 
 bool IsFile(const char* path)

@@ -97,7 +97,8 @@ static __attribute__((noinline)) void NumberedKey(char* key, const char* prefix,
 
 static bool ReadValue(const char* section, const char* key, char* value)
 {
-    return GetPrivateProfileStringA(section, key, "", value, LONG_PATH_SIZE, g_setup.logPath) != 0;
+    // A null default reads as an empty string.
+    return GetPrivateProfileStringA(section, key, 0, value, LONG_PATH_SIZE, g_setup.logPath) != 0;
 }
 
 bool LogReadNumbered(const char* section, const char* prefix, int number, char* value)
