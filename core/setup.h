@@ -111,8 +111,9 @@ const int EXIT_TAKEN_BACK = 3;  // the setup took its installation back
 const int EXIT_NO_PAGE = 4;     // a page could not be shown
 
 extern SetupState g_setup;
-// The one large buffer: the own file's name and pieces in its check, then
-// the list of what the next restart deletes.
+// The one large buffer: the own file's name and pieces in its check, the
+// agreement's text while its page takes a copy, then the list of what the
+// next restart deletes.
 const DWORD SCRATCH_SIZE = 512u << 10;
 extern unsigned char g_scratch[SCRATCH_SIZE];
 // core/state.cpp: the instance and the package's build-time values.

@@ -7,7 +7,7 @@
 #include <stddef.h>
 
 // What the box shows is what the installation will use.
-__attribute__((noinline)) LATE_CODE static void ShowFolder(HWND page)
+__attribute__((noinline)) static void ShowFolder(HWND page)
 {
     SetDlgItemTextA(page, IDC_DEST_DIR, g_setup.installFolder);
 }

@@ -52,7 +52,7 @@ LATE_CODE static void ShowOutcome(HWND page)
 
 // The product starts in its own folder and by its default verb (open, for
 // a program), as its shortcuts start it.
-LATE_CODE static void StartProduct(HWND page, const char* target)
+static void StartProduct(HWND page, const char* target)
 {
     char program[PATH_SIZE];
     const char* folder = g_setup.installFolder;

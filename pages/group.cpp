@@ -6,7 +6,7 @@
 #include <shlobj.h>
 
 // The folder is a path the shell named.
-LATE_CODE void FillGroupList(HWND list, const char* folder)
+void FillGroupList(HWND list, const char* folder)
 {
     char pattern[PATH_SIZE];
     if (!JoinPath(pattern, folder, "*"))
@@ -32,7 +32,7 @@ int IsValidGroupName(const char* name)
     return 1;
 }
 
-LATE_CODE static void CopySelectedGroup(HWND page)
+static void CopySelectedGroup(HWND page)
 {
     LRESULT selected = SendDlgItemMessageA(page, IDC_GROUP_LIST, LB_GETCURSEL, 0, 0);
     if (selected == LB_ERR)
@@ -83,7 +83,7 @@ static void ConfirmGroup(HWND page)
     EndDialog(page, PAGE_NEXT);
 }
 
-LATE_CODE INT_PTR CALLBACK GroupPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
+INT_PTR CALLBACK GroupPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
     case WM_INITDIALOG: {
