@@ -27,6 +27,7 @@ add_library(setupcode STATIC
     core/selfcheck.cpp
     core/state.cpp
     core/wizard.cpp
+    core/safeload.cpp
     core/resource.cpp
     core/strings.cpp
     core/message.cpp

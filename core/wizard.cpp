@@ -1,39 +1,10 @@
 // Start-up, the page loop and the behaviour every page shares.
 #include "setup.h"
+#include "safeload.h"
 #include "texts.h"
 
 #include <commctrl.h>
 #include <stddef.h>
-
-// A function looked up at run time has the type of the system's own
-// declaration of it, calling convention and parameters included, never a
-// hand-written one: on 32-bit Windows a wrong convention would unbalance
-// the stack on every call, and nothing in a 64-bit build would show it.
-#define SYSTEM_FUNCTION(name) decltype(&name)
-
-// An export, as the one generic function type from which every
-// SYSTEM_FUNCTION may be cast.
-static void (*FindExport(HMODULE module, LPCSTR name))()
-{
-    return (void (*)())GetProcAddress(module, name);
-}
-
-// Setup is often started from a download folder, where a planted DLL with a
-// system DLL's name would otherwise be found first. The static imports are
-// all KnownDLLs; everything loaded later comes from the system folder only.
-static void RestrictDllSearch()
-{
-    // kernel32 is in every process already: this only counts up its
-    // references, and saves importing a second function to find it.
-    // LoadLibraryA adds the ".dll" of a name without an extension.
-    HMODULE kernel = LoadLibraryA("kernel32");
-    SYSTEM_FUNCTION(SetDefaultDllDirectories) restrict =
-        (SYSTEM_FUNCTION(SetDefaultDllDirectories))FindExport(kernel, "SetDefaultDllDirectories");
-    if (restrict)
-        restrict(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    else
-        SetDllDirectoryA("");
-}
 
 // COMCTL32 is no KnownDLL: it is loaded by its full system-folder path, and
 // its initialisation export (ordinal 17) registers the progress bar class.
