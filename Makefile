@@ -102,7 +102,7 @@ endif
 #              and stops itself keeps every CPU busy; for developers before a
 #              submission, not part of make test
 STRESS_RUNS  ?= 10
-STRESS_TESTS := crash_test|inuse_test|faults_test|packages_test|wizard_test|uninst_test|selfcheck_test
+STRESS_TESTS := crash_test|inuse_test|faults_test|packages_test|wizard_test|uninst_test|selfcheck_test|safeload_test|altered_log_test|lifecycle_test
 stress: target twin
 	@sh tools/stress.sh $(STRESS_RUNS) '$(STRESS_TESTS)' $(WINE_BUILDS)
 

@@ -126,19 +126,19 @@ TEST(Crash, ASetupEndedOnItsFinishPageIsTakenBackByItsUninstaller)
 
 namespace {
 
-// The uninstaller's working copy in the temporary folder, started by the
-// original with that process id (which its file's name carries); 0 until
-// it runs.
+// The uninstaller's working copy, started by the original with that process
+// id from a private folder of the temporary folder whose name carries the
+// id; 0 until it runs.
 DWORD FindUninstallerCopy(DWORD original)
 {
-    const std::wstring stem = L"murm-uninst-" + std::to_wstring(original) + L"-";
+    const std::wstring stem = L"\\murm-uninst-" + std::to_wstring(original) + L"-";
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof entry;
     DWORD found = 0;
     for (BOOL more = Process32FirstW(snapshot, &entry); more && !found;
          more = Process32NextW(snapshot, &entry))
-        if (wcsncmp(entry.szExeFile, stem.c_str(), stem.size()) == 0) found = entry.th32ProcessID;
+        if (ui::ProcessImage(entry.th32ProcessID).find(stem) != std::wstring::npos) found = entry.th32ProcessID;
     CloseHandle(snapshot);
     return found;
 }

@@ -72,26 +72,35 @@ std::wstring Lower(std::wstring text)
 // Wine takes a program's DLL overrides from the registry, by the program's
 // file name (the WINEDLLOVERRIDES of a started program's environment block
 // is not read). The programs started here get names of their own, so no
-// other program of the prefix is touched.
+// other program of the prefix is touched. The uninstaller's copy gets a
+// name nobody knows in advance: for it the late DLLs are made native-first
+// for every program of the prefix (an empty name), which loads a planted
+// copy only where one lies on a program's search path.
 class NativeFirst {
 public:
     explicit NativeFirst(const std::wstring& program)
-        : key_(L"Software\\Wine\\AppDefaults\\" + program)
+        : tree_(program.empty() ? L"" : L"Software\\Wine\\AppDefaults\\" + program),
+          key_(program.empty() ? L"Software\\Wine\\DllOverrides" : tree_ + L"\\DllOverrides")
     {
         HKEY overrides = nullptr;
-        ok_ = RegCreateKeyExW(HKEY_CURRENT_USER, (key_ + L"\\DllOverrides").c_str(), 0, nullptr, 0,
-                              KEY_SET_VALUE, nullptr, &overrides, nullptr) == ERROR_SUCCESS;
+        ok_ = RegCreateKeyExW(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                              &overrides, nullptr) == ERROR_SUCCESS;
         static const wchar_t ORDER[] = L"native,builtin";
         for (const wchar_t* name : LATE_DLLS)
             ok_ = ok_ && RegSetValueExW(overrides, name, 0, REG_SZ, (const BYTE*)ORDER,
                                         sizeof ORDER) == ERROR_SUCCESS;
         if (overrides) RegCloseKey(overrides);
     }
-    ~NativeFirst() { RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str()); }
+    ~NativeFirst()
+    {
+        if (!tree_.empty()) RegDeleteTreeW(HKEY_CURRENT_USER, tree_.c_str());
+        else
+            for (const wchar_t* name : LATE_DLLS) RegDeleteKeyValueW(HKEY_CURRENT_USER, key_.c_str(), name);
+    }
     bool ok() const { return ok_; }
 
 private:
-    std::wstring key_;
+    std::wstring tree_, key_;
     bool ok_ = false;
 };
 
@@ -114,30 +123,37 @@ std::string Joined(const std::vector<std::wstring>& items)
     return text.empty() ? "none" : text;
 }
 
-// A download folder with setup.exe and the planted DLLs, and the folder the
-// markers go to.
+void Plant(const std::wstring& folder)
+{
+    std::wstring marker = ui::HostPath(MARKER_DLL);
+    for (const wchar_t* const* names : {LATE_DLLS, EARLY_DLLS})
+        for (size_t i = 0; i < (names == LATE_DLLS ? std::size(LATE_DLLS) : std::size(EARLY_DLLS)); ++i)
+            ASSERT_TRUE(CopyFileW(marker.c_str(), (folder + L"\\" + names[i] + L".dll").c_str(), FALSE));
+}
+
+// A download folder with setup.exe and the planted DLLs, a temporary folder
+// with them too, and the folder the markers go to.
 class PlantedFolder : public ::testing::Test {
 protected:
     void SetUp() override
     {
         root_ = TestRoot() + L"\\" + UniqueName(L"safeload");
         folder_ = root_ + L"\\Downloads";
+        temp_ = root_ + L"\\Temp";
         marks_ = root_ + L"\\marks";
-        ASSERT_TRUE(CreateDirectoryW(root_.c_str(), nullptr));
-        ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
-        ASSERT_TRUE(CreateDirectoryW(marks_.c_str(), nullptr));
-        std::wstring marker = ui::HostPath(MARKER_DLL);
-        for (const wchar_t* name : LATE_DLLS)
-            ASSERT_TRUE(CopyFileW(marker.c_str(), (folder_ + L"\\" + name + L".dll").c_str(), FALSE));
-        for (const wchar_t* name : EARLY_DLLS)
-            ASSERT_TRUE(CopyFileW(marker.c_str(), (folder_ + L"\\" + name + L".dll").c_str(), FALSE));
+        for (const std::wstring& folder : {root_, folder_, temp_, marks_})
+            ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+        ASSERT_NO_FATAL_FAILURE(Plant(folder_));
+        ASSERT_NO_FATAL_FAILURE(Plant(temp_));
     }
 
     void TearDown() override { RemoveTree(root_); }
 
+    // The planted temporary folder is the one every program started here
+    // gets.
     std::vector<ui::EnvChange> Environment() const
     {
-        return {{MARKER_VARIABLE, marks_}, NoHostMenus()};
+        return {{MARKER_VARIABLE, marks_}, {L"TEMP", temp_}, {L"TMP", temp_}, NoHostMenus()};
     }
 
     // A file name of this run's own, for the program copied into the folder.
@@ -146,7 +162,38 @@ protected:
         return std::wstring(stem) + L"-" + std::to_wstring(GetCurrentProcessId()) + L".exe";
     }
 
-    std::wstring root_, folder_, marks_;
+    // Runs this program as the probe, copied into folder under name and
+    // started in currentDirectory; the planted copies that ran.
+    std::vector<std::wstring> Probe(const std::wstring& folder, const std::wstring& name,
+                                    const std::wstring& currentDirectory)
+    {
+        std::wstring probe = folder + L"\\" + name;
+        wchar_t self[MAX_PATH] = L"";
+        EXPECT_TRUE(GetModuleFileNameW(nullptr, self, MAX_PATH));
+        EXPECT_TRUE(CopyFileW(self, probe.c_str(), FALSE));
+        std::wstring names;
+        for (const wchar_t* dll : LATE_DLLS) names += (names.empty() ? L"" : L",") + std::wstring(dll) + L".dll";
+        ui::Launch launch;
+        launch.program = probe;
+        launch.currentDirectory = currentDirectory;
+        launch.environment = Environment();
+        launch.environment.push_back({PROBE_VARIABLE, names});
+        ui::Process process;
+        std::wstring error;
+        EXPECT_TRUE(ui::Start(launch, &process, &error)) << ui::Narrow(error);
+        DWORD probeCode = 1;
+        EXPECT_TRUE(ui::WaitForExit(process, ui::WAIT_MS, &probeCode));
+        EXPECT_EQ(probeCode, 0u) << "the probe failed";
+        std::vector<std::wstring> found = Markers(marks_);
+        for (std::wstring& marker : found) {
+            DeleteFileW((marks_ + L"\\" + marker).c_str());
+            marker = Lower(marker);
+        }
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+
+    std::wstring root_, folder_, temp_, marks_;
 };
 
 // The shell's folder picker, a dialog of the process owned by page.
@@ -172,42 +219,25 @@ bool SetTicked(HWND page, int id, bool ticked)
 
 }  // namespace
 
-// Without this the clean run below would prove nothing: a program that
+// Without this the clean runs below would prove nothing: a program that
 // loads these DLLs by name, with the search as Windows leaves it, takes
-// every planted copy.
+// every planted copy from its own folder: a download folder, an
+// installation folder, the temporary folder.
 TEST_F(PlantedFolder, AnUnprotectedLoadByNameTakesThePlantedCopies)
 {
-    const std::wstring name = OwnName(L"probe");
-    NativeFirst order(name);
-    ASSERT_TRUE(order.ok());
-    std::wstring probe = folder_ + L"\\" + name;
-    wchar_t self[MAX_PATH] = L"";
-    ASSERT_TRUE(GetModuleFileNameW(nullptr, self, MAX_PATH));
-    ASSERT_TRUE(CopyFileW(self, probe.c_str(), FALSE));
-
-    std::wstring names;
     std::vector<std::wstring> expected;
-    for (const wchar_t* name : LATE_DLLS) {
-        names += (names.empty() ? L"" : L",") + std::wstring(name) + L".dll";
-        expected.push_back(std::wstring(name) + L".dll.loaded");
-    }
-    ui::Launch launch;
-    launch.program = probe;
-    launch.currentDirectory = folder_;
-    launch.environment = Environment();
-    launch.environment.push_back({PROBE_VARIABLE, names});
-    ui::Process process;
-    std::wstring error;
-    ASSERT_TRUE(ui::Start(launch, &process, &error)) << ui::Narrow(error);
-    DWORD probeCode = 1;
-    ASSERT_TRUE(ui::WaitForExit(process, ui::WAIT_MS, &probeCode));
-    EXPECT_EQ(probeCode, 0u) << "the probe failed";
-
-    std::vector<std::wstring> found = Markers(marks_);
-    for (std::wstring& name : found) name = Lower(name);
-    std::sort(found.begin(), found.end());
+    for (const wchar_t* name : LATE_DLLS) expected.push_back(std::wstring(name) + L".dll.loaded");
     std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(found, expected) << "the planted copies that ran: " << Joined(found);
+    {
+        const std::wstring name = OwnName(L"probe");
+        NativeFirst order(name);
+        ASSERT_TRUE(order.ok());
+        EXPECT_EQ(Probe(folder_, name, folder_), expected) << "from its own folder";
+    }
+    // Where the uninstaller's copy used to run from.
+    NativeFirst everyProgram(L"");
+    ASSERT_TRUE(everyProgram.ok());
+    EXPECT_EQ(Probe(temp_, OwnName(L"probe"), temp_), expected) << "from the temporary folder";
 }
 
 // Each defence is needed: with COMCTL32 loaded by its bare name the planted
@@ -293,4 +323,66 @@ TEST_F(PlantedFolder, SetupRunsNoPlantedCopyThroughTheWholeWizard)
     EXPECT_EQ(report, L"");
     EXPECT_FALSE(Exists(desktopLink));
     EXPECT_FALSE(Exists(startupLink));
+}
+
+// The uninstaller, started from its entry: the original in the installation
+// folder and its copy, which works in the temporary folder, each with the
+// DLLs planted there, native-first for every program. It asks and reports
+// in boxes, which bring in the late DLLs, and reads shortcuts through the
+// shell. The planted files themselves are not the installation's, and stay.
+TEST_F(PlantedFolder, TheUninstallerRunsNoPlantedCopyFromItsFolderOrTheTemporaryFolder)
+{
+    Places places(L"safeload-uninst");
+    struct Cleanup {
+        const Places& places;
+        ~Cleanup() { places.Clear(); }
+    } cleanup{places};
+    {
+        ui::Process setup;
+        HWND finish = Install(setup, StartSetup(&setup), places.folder, places.group);
+        ASSERT_TRUE(finish);
+        CloseFinish(setup, finish, {IDC_STARTUP_LINK, IDC_DESKTOP_LINK, IDC_ASSOCIATE}, false);
+    }
+    ASSERT_NO_FATAL_FAILURE(Plant(places.folder));
+    NativeFirst everyProgram(L"");
+    ASSERT_TRUE(everyProgram.ok());
+    auto ran = [&] { return "; planted copies that ran: " + Joined(Markers(marks_)); };
+
+    ui::Launch launch;
+    launch.program = EntryFolder() + L"\\uninst.exe";
+    launch.currentDirectory = L"C:\\";
+    launch.environment = Environment();
+    ui::Process original, copy;
+    std::wstring error;
+    ASSERT_TRUE(ui::Start(launch, &original, &error)) << ui::Narrow(error);
+    ui::MessageBoxInfo box;
+    ASSERT_TRUE(ui::WaitForMessageBox(original.id, &box)) << "no question" << ran();
+    ASSERT_TRUE(ui::Answer(box.window, IDYES));
+    const std::wstring stem = temp_ + L"\\murm-uninst-" + std::to_wstring(original.id) + L"-";
+    bool reported = ui::WaitUntil(
+        [&] {
+            for (HWND window : ui::TopLevelWindows(0)) {
+                DWORD id = ui::WindowProcess(window);
+                if (ui::ProcessImage(id).rfind(stem, 0) != 0) continue;
+                if (!copy.handle) {
+                    copy.id = id;
+                    copy.handle = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id);
+                }
+                HWND found = ui::FindMessageBox(id);
+                return found && ui::ReadWholeMessageBox(found, &box) && ui::Answer(found, IDOK);
+            }
+            return false;
+        },
+        INSTALL_MS);
+    ASSERT_TRUE(reported) << "the copy never reported from " << ui::Narrow(stem) << ran();
+    ASSERT_TRUE(ui::WaitForExit(copy, ui::WAIT_MS, nullptr));
+
+    EXPECT_EQ(Markers(marks_), std::vector<std::wstring>()) << ran();
+    // Only the folder with the planted files stays, and nothing of the
+    // uninstaller in the temporary folder.
+    EXPECT_EQ(places.Present(), std::vector<std::wstring>{places.folder}) << Listed(places.Present());
+    EXPECT_NE(box.text.find(places.folder), std::wstring::npos) << ui::Narrow(box.text);
+    // The copy's file goes as its last handle closes, once it has ended.
+    EXPECT_TRUE(ui::WaitUntil([&] { return EntriesStartingWith(temp_, L"murm-uninst-").empty(); }, 5000))
+        << Listed(EntriesStartingWith(temp_, L"murm-uninst-"));
 }

@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
+#include <set>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -93,5 +96,30 @@ protected:
 
     Image image_;
 };
+
+// Static imports are resolved before any of a program's code runs, so each
+// must be a DLL that Windows always takes from the system folder (a known
+// DLL), whatever lies beside the program; and a delay-loaded DLL would be
+// searched for like any LoadLibrary call.
+inline void ExpectImportsOnlySystemDlls(const Image& image)
+{
+    std::set<std::string> names;
+    ASSERT_TRUE(WalkPeImports(
+        image.data(), image.size(), &image.headers,
+        [](const char* dll, void* context) {
+            std::string name = dll;
+            for (char& c : name)
+                c = (char)std::toupper((unsigned char)c);
+            ((std::set<std::string>*)context)->insert(name);
+            return true;
+        },
+        &names));
+    const std::set<std::string> allowed = {"KERNEL32.DLL", "USER32.DLL", "SHELL32.DLL",
+                                           "OLE32.DLL",    "ADVAPI32.DLL", "GDI32.DLL"};
+    for (const std::string& name : names)
+        EXPECT_TRUE(allowed.count(name)) << "imports " << name;
+    EXPECT_TRUE(names.count("KERNEL32.DLL") && names.count("USER32.DLL")) << "import table not read";
+    EXPECT_EQ(image.headers.directories[PE_DIRECTORY_DELAY_IMPORT].size, 0u);
+}
 
 #endif

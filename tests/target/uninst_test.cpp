@@ -1,5 +1,7 @@
 // The uninstaller against hand-made installations: a temporary folder with
-// the files, shortcuts, group folder and registry keys a setup.log names.
+// the files, a program group in the Programs folder, shortcuts on the
+// Desktop and the registry keys a setup.log names, each under a name of the
+// test's own.
 // Every run happens inside a job object, so that the copy the uninstaller
 // starts in the temporary folder is waited for and killed with it.
 // Files in use are tested end to end (inuse_test): what the uninstaller
@@ -13,7 +15,11 @@
 #include "actions_support.h"
 #include "job_support.h"
 #include "uidriver.h"
+#include "uninstall/uninst.h"
 
+#include <sddl.h>
+
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <set>
@@ -25,6 +31,13 @@ namespace {
 const char* const UNINSTALL_KEY = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string ShellFolder(int id)
+{
+    char path[MAX_PATH] = "";
+    SHGetSpecialFolderPathA(NULL, path, id, FALSE);
+    return path;
+}
 
 bool KeyExists(HKEY root, const std::string& path)
 {
@@ -46,6 +59,7 @@ void SetDefault(HKEY root, const std::string& path, const std::string& value)
 struct Followed {
     RunResult run;
     DWORD copyExitCode = 99;  // 99: no copy was seen
+    std::string copyImage;    // the copy's file, as it was started
 };
 
 // Runs commandLine in a job and looks about every millisecond, until the job
@@ -72,6 +86,7 @@ Followed RunFollowed(const std::string& commandLine, const std::string& folder,
                     known.insert(pid);
                     if (std::string(image).find("\\murm-uninst-") != std::string::npos) {
                         copy = process;
+                        followed.copyImage = image;
                         continue;
                     }
                 }
@@ -104,12 +119,11 @@ protected:
         className = tag + "Class";
         root = temp + tag;
         install = root + "\\Murmelist";
-        group = root + "\\Programs\\Murmelist";
-        desktop = root + "\\Desktop";
+        group = ShellFolder(CSIDL_PROGRAMS) + "\\" + tag;
+        desktop = ShellFolder(CSIDL_DESKTOPDIRECTORY);
         report = root + "\\report.txt";
         log = install + "\\setup.log";
-        for (const std::string& folder : {root, install, root + "\\Programs", group, desktop})
-            CreateDirectoryA(folder.c_str(), NULL);
+        for (const std::string& folder : {root, install, group}) CreateDirectoryA(folder.c_str(), NULL);
         std::string uninstaller = WindowsPath(BUILD_DIR "/package/uninst.exe");
         ASSERT_TRUE(CopyFileA(uninstaller.c_str(), (install + "\\uninst.exe").c_str(), FALSE)) << uninstaller;
         MakeInstallation();
@@ -118,6 +132,8 @@ protected:
     void TearDown() override
     {
         RemoveTree(root);
+        RemoveTree(group);
+        for (const std::string& link : Links()) DeleteFileA(link.c_str());
         RegDeleteTreeA(HKEY_LOCAL_MACHINE, (std::string(UNINSTALL_KEY) + "\\" + tag).c_str());
         RegDeleteTreeA(HKEY_CLASSES_ROOT, ("." + tag).c_str());
         RegDeleteTreeA(HKEY_CLASSES_ROOT, className.c_str());
@@ -136,7 +152,7 @@ protected:
     std::vector<std::string> Links() const
     {
         return {group + "\\Murmelist.lnk", group + "\\Удалить Murmelist.lnk",
-                desktop + "\\Murmelist.lnk", desktop + "\\Murmelist 2.0.lnk"};
+                desktop + "\\" + tag + ".lnk", desktop + "\\" + tag + " 2.0.lnk"};
     }
     std::vector<std::string> ClassKeys() const
     {
@@ -220,20 +236,26 @@ protected:
         return lines;
     }
 
-    // The copy in the temporary folder must be gone once its job has ended.
-    void ExpectNoCopyLeft(DWORD pid) const
+    // The copy ran from a private folder of the temporary folder, under a
+    // name nobody could guess, and nothing of it is left once its job has
+    // ended: neither the folder nor the file it moved beside it.
+    void ExpectNoCopyLeft(const Followed& followed) const
     {
         char temp[MAX_PATH];
         GetTempPathA(MAX_PATH, temp);
-        std::string pattern = std::string(temp) + "murm-uninst-" + std::to_string(pid) + "-*.exe";
+        const std::string stem = std::string(temp) + "murm-uninst-" + std::to_string(followed.run.pid) + "-";
+        EXPECT_EQ(followed.copyImage.rfind(stem, 0), 0u) << followed.copyImage;
+        const std::string name = followed.copyImage.substr(std::min(stem.size(), followed.copyImage.size()));
+        EXPECT_EQ(name.size(), 32 + std::string("\\uninst.exe").size()) << followed.copyImage;
+        EXPECT_EQ(name.find_first_not_of("0123456789abcdef"), 32u) << followed.copyImage;
         bool left = true;
         for (int i = 0; i < 40 && left; ++i) {
             WIN32_FIND_DATAA found;
-            HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+            HANDLE search = FindFirstFileA((stem + "*").c_str(), &found);
             left = search != INVALID_HANDLE_VALUE;
             if (left) { FindClose(search); Sleep(50); }
         }
-        EXPECT_FALSE(left) << pattern;
+        EXPECT_FALSE(left) << stem << "*";
     }
 
     void ExpectAllGone() const
@@ -278,7 +300,7 @@ TEST_F(UninstallTest, RemovesEverythingTheLogNamesAndItself)
     EXPECT_EQ(followed.copyExitCode, 0u);
     EXPECT_EQ(Report(), std::set<std::string>());
     ExpectAllGone();
-    ExpectNoCopyLeft(followed.run.pid);
+    ExpectNoCopyLeft(followed);
 }
 
 // The setup logs each item before it makes it, so after a crash the log
@@ -425,6 +447,7 @@ TEST_F(UninstallTest, NeverRemovesAShellFolderLoggedAsTheGroup)
     Log("Links", "Link1", link);
     Log("Links", "Dir", std::string(startup) + "\\");
     DeleteFileA(Links()[0].c_str());
+    DeleteFileA(Links()[1].c_str());
 
     RunResult run = RunInJob(Command(true), install);
     ASSERT_TRUE(run.finished);
@@ -477,6 +500,123 @@ TEST_F(UninstallTest, YesRemovesEverythingAndSaysSo)
     EXPECT_NE(boxes[1].find(L"Программа Murmelist удалена с компьютера."), std::wstring::npos);
     EXPECT_EQ(Report(), std::set<std::string>());
     ExpectAllGone();
+}
+
+}  // namespace
+
+namespace {
+
+std::string Upper(std::string text)
+{
+    CharUpperBuffA(&text[0], (DWORD)text.size());
+    return text;
+}
+
+// The same path as an earlier setup may have spelt it.
+std::string Respelt(const std::string& path, int how)
+{
+    char shortPath[MAX_PATH] = "";
+    std::string slashed = path;
+    switch (how) {
+    case 0: return "\\\\?\\" + path;
+    case 1:
+        for (char& c : slashed)
+            if (c == '\\') c = '/';
+        return slashed;
+    case 2: return Upper(path);
+    default:
+        GetShortPathNameA(path.c_str(), shortPath, MAX_PATH);
+        return shortPath[0] ? shortPath : path;
+    }
+}
+
+TEST_F(UninstallTest, AnotherSpellingOfItsFolderIsStillItsOwn)
+{
+    // Every path of the log, the uninstall command and the file type's
+    // command, each in a spelling of its own: all of it is this
+    // installation's, and goes.
+    int how = 0;
+    std::vector<std::string> files = Files();
+    for (size_t i = 0; i < files.size(); ++i)
+        Log("Files", "File" + std::to_string(i + 1), Respelt(files[i], how++ % 4));
+    std::vector<std::string> links = Links();
+    for (size_t i = 0; i < links.size(); ++i)
+        Log("Links", "Link" + std::to_string(i + 1), Respelt(links[i], how++ % 4));
+    Log("Links", "Dir", Respelt(group, 3));
+    std::string command = "\"" + Respelt(install, 0) + "\\uninst.exe\"";
+    ASSERT_EQ(RegSetKeyValueA(HKEY_LOCAL_MACHINE, UninstallEntry().c_str(), "UninstallString", REG_SZ,
+                              command.c_str(), (DWORD)command.size() + 1),
+              ERROR_SUCCESS);
+    SetDefault(HKEY_CLASSES_ROOT, className + "\\shell\\open\\command",
+               "\"" + Respelt(install, 3) + "\\MURMLIST.EXE\" \"%1\"");
+
+    Followed followed = RunFollowed(Command(true), install);
+    ASSERT_TRUE(followed.run.finished);
+    EXPECT_EQ(followed.copyExitCode, 0u);
+    EXPECT_EQ(Report(), std::set<std::string>());
+    ExpectAllGone();
+}
+
+// Values of any length, counts out of range, sections missing or named
+// twice, keys by the hundred thousand: the uninstaller reads within bounds,
+// ends in good time, and removes nothing the log does not name as its own.
+TEST_F(UninstallTest, ADamagedLogNeverMakesItCrashOrHang)
+{
+    std::string text = "[Files]\r\nn=99999999999\r\nFile1=" + std::string(70000, 'x') + "\r\n";
+    text += "File2=" + install + "\\murm.chm\r\n";
+    for (int i = 3; i < 200000; ++i) text += "File" + std::to_string(i) + "=" + install + "\\gone\r\n";
+    text += "[Links]\r\nn=-7\r\nDir=\r\nLink1=\r\n[RegClass]\r\nn=2147483647\r\nSub1=" +
+            std::string(5000, '.') + "\r\n[RegUninst]\r\nDir=" + UNINSTALL_KEY + "\r\nSubKey=\r\n[Files]\r\n" +
+            "File3=" + install + "\\Base2.vdb\r\n[Earlier]\r\nn=4294967296\r\nKey1=..\r\nDir1=C:\\\r\n";
+    WriteWholeFile(log, text);
+
+    DWORD start = GetTickCount();
+    Followed followed = RunFollowed(Command(true), install);
+    ASSERT_TRUE(followed.run.finished);
+    EXPECT_LT(GetTickCount() - start, 60000u);
+    EXPECT_NE(followed.copyExitCode, 99u) << "the copy never ran";
+    EXPECT_FALSE(Exists(install + "\\murm.chm"));
+    EXPECT_TRUE(Exists(install + "\\MurmList.exe")) << "a file the log does not name";
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_KEY));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, UninstallEntry())) << "an entry the log does not name";
+    EXPECT_TRUE(Exists(group));
+}
+
+// The copy's folder: the user, the Administrators and SYSTEM, nobody else,
+// nothing inherited from the temporary folder.
+TEST(PrivateFolder, LetsInOnlyTheUserTheAdministratorsAndSystem)
+{
+    HANDLE token;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+    union {
+        TOKEN_USER user;
+        char bytes[256];
+    } info;
+    DWORD length;
+    ASSERT_TRUE(GetTokenInformation(token, TokenUser, &info, sizeof info, &length));
+    CloseHandle(token);
+    char* sid = nullptr;
+    ASSERT_TRUE(ConvertSidToStringSidA(info.user.User.Sid, &sid));
+    const std::string user = sid;
+    LocalFree(sid);
+
+    char sddl[256];
+    ASSERT_TRUE(DescribePrivateFolderAccess(sddl, sizeof sddl));
+    EXPECT_EQ(std::string(sddl), "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + user + ")");
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor, nullptr));
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision;
+    ASSERT_TRUE(GetSecurityDescriptorControl(descriptor, &control, &revision));
+    EXPECT_TRUE(control & SE_DACL_PROTECTED);
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL acl = nullptr;
+    ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &acl, &defaulted));
+    ASSERT_TRUE(present && acl);
+    EXPECT_EQ(acl->AceCount, 3);
+    LocalFree(descriptor);
+    // Too small a buffer is refused, never overrun.
+    EXPECT_FALSE(DescribePrivateFolderAccess(sddl, 40));
 }
 
 }  // namespace
