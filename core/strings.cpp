@@ -57,7 +57,12 @@ bool IsBlankName(const char* name)
 
 const char* LongerOf(const char* a, const char* b)
 {
-    return strlen(b) > strlen(a) ? b : a;
+    // Read side by side: b is longer when a ends first.
+    const char* left = a;
+    for (const char* right = b; *right; ++right)
+        if (!*left++)
+            return b;
+    return a;
 }
 
 void TrimNameEnd(char* name)
