@@ -67,7 +67,10 @@ const char* LongerOf(const char* a, const char* b)
 
 void TrimNameEnd(char* name)
 {
-    int length = (int)strlen(name);
-    while (length > 0 && (name[length - 1] == ' ' || name[length - 1] == '.'))
-        name[--length] = 0;
+    // The name ends behind its last character that is neither.
+    char* end = name;
+    for (; *name; ++name)
+        if (*name != ' ' && *name != '.')
+            end = name + 1;
+    *end = 0;
 }
