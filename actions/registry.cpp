@@ -164,9 +164,9 @@ void RegisterUninstall()
     bool logged = true;
     for (const char* text = UNINSTALL_LOG; *text && logged;) {
         const char* key = text;
-        text += strlen(text) + 1;
+        text = NextText(text);
         logged = LogWrite(LOG_REG_UNINST, key, *text ? text : s_rows[0] + DISPLAY_NAME_DATA);
-        text += strlen(text) + 1;
+        text = NextText(text);
     }
     RegisterItem(LOG_REG_UNINST, logged, UNINSTALL_ENTRY);
 }

@@ -76,7 +76,7 @@ const char* GroupLink(int number, const char** target)
     const char* text = g_setup.groupLinks;
     for (int i = 2 * number; --i;) {
         *target = text;
-        text += strlen(text) + 1;
+        text = NextText(text);
     }
     return text;
 }
@@ -90,7 +90,7 @@ const char* LongestGroupLink(bool names)
     for (int i = 2 * g_setup.groupLinkCount; i > 0; --i) {
         if ((i & 1) == names)
             longest = LongerOf(longest, text);
-        text += strlen(text) + 1;
+        text = NextText(text);
     }
     return longest;
 }

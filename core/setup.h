@@ -170,6 +170,14 @@ void TrimNameEnd(char* name);
 // True for a name of spaces and dots only, which that leaves empty.
 bool IsBlankName(const char* name);
 const char* LongerOf(const char* a, const char* b);
+// The string behind text's terminator, in a list of strings end to end.
+// Inline: a loop over the bytes is shorter than a call to measure them.
+inline const char* NextText(const char* text)
+{
+    while (*text++) {
+    }
+    return text;
+}
 
 // core/message.cpp: every message box the program shows.
 int ShowMessage(HWND owner, const char* text, const char* caption, UINT type);
