@@ -119,11 +119,9 @@ extern unsigned char g_scratch[SCRATCH_SIZE];
 // core/state.cpp: the instance and the package's build-time values.
 void InitialiseSetupState(HINSTANCE instance);
 
-struct PageEntry {
-    int templateId;
-    DLGPROC procedure;
-};
-extern const PageEntry PageTable[PAGE_COUNT];
+// The pages' procedures in their order; their templates' ids follow each
+// other in the same order from IDD_WELCOME.
+extern const DLGPROC PageTable[PAGE_COUNT];
 
 // core/wizard.cpp
 int RunWizard(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show);

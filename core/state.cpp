@@ -26,11 +26,11 @@ void InitialiseSetupState(HINSTANCE instance)
     setup->extraFileCount = EXTRA_FILE_COUNT;
 }
 
-const PageEntry PageTable[PAGE_COUNT] = {
-    {IDD_WELCOME, WelcomePageProc},
-    {IDD_AGREEMENT, AgreementPageProc},
-    {IDD_DESTINATION, DestinationPageProc},
-    {IDD_GROUP, GroupPageProc},
-    {IDD_COPYING, CopyingPageProc},
-    {IDD_FINISH, FinishPageProc},
+static_assert(IDD_AGREEMENT == IDD_WELCOME + 1 && IDD_DESTINATION == IDD_WELCOME + 2 &&
+                  IDD_GROUP == IDD_WELCOME + 3 && IDD_COPYING == IDD_WELCOME + 4 &&
+                  IDD_FINISH == IDD_WELCOME + 5,
+              "the pages' templates are found by their place");
+const DLGPROC PageTable[PAGE_COUNT] = {
+    WelcomePageProc, AgreementPageProc, DestinationPageProc,
+    GroupPageProc,   CopyingPageProc,   FinishPageProc,
 };

@@ -79,14 +79,14 @@ static void RunPages(SetupState* setup)
 {
     unsigned index = 0;
     while (index < 2 * PAGE_COUNT) {
-        const PageEntry& page = PageTable[index / 2];
+        const int templateId = IDD_WELCOME + (int)(index / 2);
         // The copying page's progress bar is the first common control the
         // pages show; loading the library then keeps it out of the first
         // page's start.
-        if (page.templateId == IDD_COPYING)
+        if (templateId == IDD_COPYING)
             LoadCommonControls();
-        int result = (int)DialogBoxParamA(setup->instance, MAKEINTRESOURCEA(page.templateId),
-                                          0, page.procedure, 0);
+        int result = (int)DialogBoxParamA(setup->instance, MAKEINTRESOURCEA(templateId), 0,
+                                          PageTable[index / 2], 0);
         // DialogBoxParamA's answer for a dialog it could not make, and no
         // page's step.
         if (result == -1) {
