@@ -73,8 +73,6 @@ struct SetupState {
     // record, each is a byte's offset away.
     HINSTANCE instance;
     const char* productFolderName;
-    int requiredKilobytes;
-    int extraFileCount;
     const char* uninstallerName;
     const char* displayName;
     uint32_t payloadTotal;

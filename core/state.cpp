@@ -22,8 +22,6 @@ void InitialiseSetupState(HINSTANCE instance)
     CopyString(setup->groupName, SameText(DEFAULT_GROUP_NAME, PRODUCT_FOLDER_NAME)
                                      ? setup->productFolderName
                                      : DEFAULT_GROUP_NAME);
-    setup->requiredKilobytes = REQUIRED_KILOBYTES;
-    setup->extraFileCount = EXTRA_FILE_COUNT;
 }
 
 static_assert(IDD_AGREEMENT == IDD_WELCOME + 1 && IDD_DESTINATION == IDD_WELCOME + 2 &&

@@ -36,7 +36,10 @@
                              "Установка отменена, всё установленное удалено."
 #define TEXT_CANNOT_START    "запустить программу\n"
 #define TEXT_NO_PAGE         "Невозможно показать окно программы установки."
-#define TEXT_REQUIRED_SPACE  "Необходимо: %i килобайт"
+// The package's constant, written into the text when the setup is built.
+#define TEXT_NUMBER_(number) #number
+#define TEXT_NUMBER(number)  TEXT_NUMBER_(number)
+#define TEXT_REQUIRED_SPACE  "Необходимо: " TEXT_NUMBER(REQUIRED_KILOBYTES) " килобайт"
 #define TEXT_CHECKING_SETUP  "Проверка файла программы установки... %i%%"
 #define TEXT_BROWSE_TITLE    "Выберите папку для установки программы"
 #define TEXT_BAD_GROUP_NAME  "Имя группы не должно содержать следующих символов:\n" \

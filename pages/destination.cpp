@@ -26,10 +26,7 @@ static void OfferDefaultFolder(HWND page)
     CopyString(setup->installFolder, setup->defaultFolder);
     SendDlgItemMessageA(page, IDC_DEST_DIR, EM_LIMITTEXT, PATH_SIZE - 1, 0);
     ShowFolder(page);
-
-    char space[64];
-    wsprintfA(space, TEXT_REQUIRED_SPACE, setup->requiredKilobytes);
-    SetDlgItemTextA(page, IDC_SPACE_TEXT, space);
+    SetDlgItemTextA(page, IDC_SPACE_TEXT, TEXT_REQUIRED_SPACE);
 }
 
 LATE_CODE static uint32_t UnitsOf(uint32_t bytes, uint32_t unit)
