@@ -7,7 +7,8 @@ int ShowMessage(HWND owner, const char* text, const char* caption, UINT type)
     return MessageBoxA(owner, text, caption, type);
 }
 
-int ShowError(HWND owner, const char* text, UINT type)
+// Out of line: every box with the error caption is one call of it.
+__attribute__((noinline)) int ShowError(HWND owner, const char* text, UINT type)
 {
     return ShowMessage(owner, text, TEXT_ERROR_CAPTION, type);
 }
