@@ -31,8 +31,8 @@ LATE_CODE void ShowRefusal(HWND page, const char* problem, const char* item)
 }
 
 // Kept out of line, so that the pieces it leaves empty are passed once.
-static __attribute__((noinline)) int ShowCannot(HWND owner, UINT type, const char* what,
-                                                const char* item)
+__attribute__((noinline)) int ShowCannot(HWND owner, UINT type, const char* what,
+                                         const char* item)
 {
     return ShowProblem(owner, type, TEXT_CANNOT, what, item);
 }

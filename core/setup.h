@@ -183,6 +183,8 @@ int ShowError(HWND owner, const char* text, UINT type);
 // "Ошибка".
 int ShowProblem(HWND owner, UINT type, const char* a, const char* b, const char* c = 0,
                 const char* d = 0);
+// "Невозможно " + what + item (a null item adds nothing).
+int ShowCannot(HWND owner, UINT type, const char* what, const char* item);
 // problem + item, with OK alone: a page's refusal of what the user gave.
 void ShowRefusal(HWND page, const char* problem, const char* item);
 // "Невозможно " + what + item, with OK alone: what the user asked for

@@ -36,7 +36,7 @@
 #define TEXT_TAKEN_BACK      "Не удалось записать программу удаления или журнал установки.\n" \
                              "Установка отменена, всё установленное удалено."
 #define TEXT_CANNOT_START    "запустить программу\n"
-#define TEXT_NO_PAGE         "Невозможно показать окно программы установки."
+#define TEXT_SHOW_PAGE       "показать окно программы установки."
 // The package's constant, written into the text when the setup is built.
 #define TEXT_NUMBER_(number) #number
 #define TEXT_NUMBER(number)  TEXT_NUMBER_(number)

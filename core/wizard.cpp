@@ -90,7 +90,7 @@ static void RunPages(SetupState* setup)
         // DialogBoxParamA's answer for a dialog it could not make, and no
         // page's step.
         if (result == -1) {
-            ShowError(0, TEXT_NO_PAGE, MB_OK | MB_SETFOREGROUND);
+            ShowCannot(0, MB_OK | MB_SETFOREGROUND, TEXT_SHOW_PAGE, 0);
             setup->exitCode = EXIT_NO_PAGE;
             return;
         }
