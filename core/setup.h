@@ -252,6 +252,14 @@ void AddExtraShortcut(int folderId, const char* name, const char* target);
 
 // actions/registry.cpp
 void RegisterUninstall();
+// The [RegUninst] entries of the log. They begin with the keys n and Dir,
+// and SubKey follows the uninstall key's path: the code names those keys
+// there rather than by a copy of their text (where log/setup_log.h and
+// core/texts.h are included).
+extern const char UNINSTALL_LOG[];
+#define KEY_COUNT (UNINSTALL_LOG)
+#define KEY_DIR (UNINSTALL_LOG + sizeof LOG_COUNT "\0" "3")
+#define KEY_SUB_KEY (KEY_DIR + sizeof LOG_DIR + sizeof UNINSTALL_KEY)
 void RegisterFileType();
 
 // pages/*.cpp
