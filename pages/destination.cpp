@@ -138,22 +138,19 @@ LATE_CODE static bool NormaliseFolder(char* folder)
 // empty, when none does.
 LATE_CODE static bool FindDeviceName(const char* folder, char* name)
 {
-    CopyString(name, folder);
-    if (name[0] == '\\' && name[1] == '\\' && name[2] == '.')
-        return true;
-    for (char* start = name;;) {
-        char* end = start;
+    // A path of the folder's buffer fits name whole.
+    if (folder[0] == '\\' && folder[1] == '\\' && folder[2] == '.')
+        return CopyString(name, folder);
+    for (const char* start = folder;;) {
+        const char* end = start;
         while (*end && *end != '\\' && *end != '/')
             ++end;
-        char c = *end;
-        if (IsDeviceName(start, (size_t)(end - start))) {
-            // The part moves to the front, its terminator with it.
-            *end = 0;
-            for (char* out = name; (*out++ = *start++) != 0;) {
-            }
+        size_t length = (size_t)(end - start);
+        if (IsDeviceName(start, length)) {
+            *(char*)__builtin_mempcpy(name, start, length) = 0;
             return true;
         }
-        if (!c) {
+        if (!*end) {
             name[0] = 0;
             return false;
         }
