@@ -94,11 +94,14 @@ LATE_CODE static bool ReadFreeSpace(const char* folder, DWORD* freeUnits, uint32
     }
     if (existing[length - 1] != '\\')
         JoinPath(existing, existing, "");
+    // A unit of less than a block (none at all, from a driver that does not
+    // say) is not taken: the installation is measured in units of it.
     DWORD sectors, sectorBytes, clusters;
-    if (!GetDiskFreeSpaceA(existing, &sectors, &sectorBytes, freeUnits, &clusters))
+    if (!GetDiskFreeSpaceA(existing, &sectors, &sectorBytes, freeUnits, &clusters) ||
+        sectors * sectorBytes < 512)
         return false;
     *unit = sectors * sectorBytes;
-    return *unit >= 512;
+    return true;
 }
 
 // The folder as the file system will name it: a full path (relative and
