@@ -76,11 +76,16 @@ LATE_CODE static const char* MeasureInstallation(uint32_t unit, uint32_t* units)
     return longest;
 }
 
-// The allocation units free for this user on the folder's drive, and their
-// size, read at the folder or its nearest parent that exists. False when
-// they cannot be read (a share that does not answer): then room is no
-// reason to refuse the folder.
-LATE_CODE static bool ReadFreeSpace(const char* folder, DWORD* freeUnits, uint32_t* unit)
+// The folder spelled with the long name of each part of it that exists, as
+// the file system lists it (an 8.3 name, or one typed in other letters'
+// case, spells the same folder another way): the nearest part that exists
+// is looked up, and what follows it, not made yet, kept as it is. False,
+// with spelled (a path buffer to work in) empty, when that spelling does
+// not fit a path. Then, in *room, whether the allocation units free for
+// this user there, and their size, could be read: where they cannot (a
+// share that does not answer), room is no reason to refuse the folder.
+LATE_CODE static bool SpellFolder(char* folder, char* spelled, bool* room, DWORD* freeUnits,
+                                  uint32_t* unit)
 {
     char existing[PATH_SIZE];
     CopyString(existing, folder);
@@ -88,30 +93,41 @@ LATE_CODE static bool ReadFreeSpace(const char* folder, DWORD* freeUnits, uint32
     while (!IsFolder(existing)) {
         do {
             if (length == 0)
-                return false;
+                return true;
         } while (existing[--length] != '\\');
         existing[length] = 0;
+    }
+    DWORD spelledLength = GetLongPathNameA(existing, existing, PATH_SIZE);
+    if (spelledLength) {
+        if (spelledLength >= (DWORD)PATH_SIZE || !JoinStrings(spelled, existing, folder + length)) {
+            spelled[0] = 0;
+            return false;
+        }
+        CopyString(folder, spelled);
+        length = (int)spelledLength;
     }
     if (existing[length - 1] != '\\')
         JoinPath(existing, existing, "");
     // A unit of less than a block (none at all, from a driver that does not
     // say) is not taken: the installation is measured in units of it.
     DWORD sectors, sectorBytes, clusters;
-    if (!GetDiskFreeSpaceA(existing, &sectors, &sectorBytes, freeUnits, &clusters) ||
-        sectors * sectorBytes < 512)
-        return false;
-    *unit = sectors * sectorBytes;
+    if (GetDiskFreeSpaceA(existing, &sectors, &sectorBytes, freeUnits, &clusters) &&
+        sectors * sectorBytes >= 512) {
+        *unit = sectors * sectorBytes;
+        *room = true;
+    }
     return true;
 }
 
 // The folder as the file system will name it: a full path (relative and
-// drive-relative input is taken from the current folder), without the
-// trailing backslash, spaces and dots the system drops from a name's end.
-// Each pass may uncover more (C:\Apps..\x gives C:\Apps.\x, then
-// C:\Apps\x), so it runs until the name stands still: once the path is
-// full, a pass can only take characters away, so one that keeps the length
-// changed nothing. False when the full path does not fit a path buffer; an
-// empty folder stays empty.
+// drive-relative input is taken from the current folder, "." and ".."
+// parts resolved, "/" turned into "\\"), an ordinary drive path without the
+// \\?\ in front, and without the trailing backslash, spaces and dots the
+// system drops from a name's end. Each pass may uncover more (C:\Apps..\x
+// gives C:\Apps.\x, then C:\Apps\x), so it runs until the name stands
+// still: once the path is full, a pass can only take characters away, so
+// one that keeps the length changed nothing. False when the full path does
+// not fit a path buffer; an empty folder stays empty.
 LATE_CODE static bool NormaliseFolder(char* folder)
 {
     for (;;) {
@@ -121,16 +137,22 @@ LATE_CODE static bool NormaliseFolder(char* folder)
             return true;
         if (length >= (DWORD)PATH_SIZE)
             return false;
+        // \\?\C:\... names an ordinary drive path the long way round.
+        char* plain = full;
+        uint32_t prefix;
+        memcpy(&prefix, full, 4);
+        if (prefix == ('\\' | '\\' << 8 | '?' << 16 | (uint32_t)'\\' << 24) && full[5] == ':')
+            plain += 4;
         for (;;) {
-            TrimNameEnd(full);
-            length = (DWORD)strlen(full);
+            TrimNameEnd(plain);
+            length = (DWORD)strlen(plain);
             // A drive's root keeps its backslash: "C:" alone is relative.
-            if (length <= 3 || full[length - 1] != '\\')
+            if (length <= 3 || plain[length - 1] != '\\')
                 break;
-            full[length - 1] = 0;
+            plain[length - 1] = 0;
         }
         bool still = length == strlen(folder);
-        CopyString(folder, full);
+        CopyString(folder, plain);
         if (still)
             return true;
     }
@@ -175,18 +197,19 @@ __attribute__((noinline)) static void ConfirmFolder(HWND page)
     }
     // Device names are looked for before and after the name is made full:
     // the system turns a path ending in one into the device's own path.
+    // The folder's one spelling, the long one, is what the checks below see.
+    DWORD freeUnits = 0;
+    uint32_t needed, unit = 512;
+    bool roomKnown = false;
     if (FindDeviceName(folder, device) || !NormaliseFolder(folder) ||
-        FindDeviceName(folder, device)) {
+        FindDeviceName(folder, device) ||
+        !SpellFolder(folder, device, &roomKnown, &freeUnits, &unit)) {
         bool reserved = device[0] != 0;
         ShowRefusal(page, reserved ? TEXT_RESERVED_NAME : TEXT_PATH_TOO_LONG,
                     reserved ? device : folder);
         return;
     }
     ShowFolder(page);
-
-    DWORD freeUnits = 0;
-    uint32_t needed, unit = 512;
-    bool roomKnown = ReadFreeSpace(folder, &freeUnits, &unit);
     const char* longest = MeasureInstallation(unit, &needed);
     // Every path the installation joins below the folder must fit, or some
     // file, shortcut or registry entry could not be made under its name.
