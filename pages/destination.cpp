@@ -79,13 +79,12 @@ LATE_CODE static const char* MeasureInstallation(uint32_t unit, uint32_t* units)
 // The folder spelled with the long name of each part of it that exists, as
 // the file system lists it (an 8.3 name, or one typed in other letters'
 // case, spells the same folder another way): the nearest part that exists
-// is looked up, and what follows it, not made yet, kept as it is. False,
-// with spelled (a path buffer to work in) empty, when that spelling does
-// not fit a path. Then, in *room, whether the allocation units free for
-// this user there, and their size, could be read: where they cannot (a
-// share that does not answer), room is no reason to refuse the folder.
-LATE_CODE static bool SpellFolder(char* folder, char* spelled, bool* room, DWORD* freeUnits,
-                                  uint32_t* unit)
+// is looked up, and what follows it, not made yet, kept as it is. -1 when
+// that spelling does not fit a path. Then the allocation units free for
+// this user there, and their size: 1 when they could be read, 0 when not
+// (a share that does not answer), and room is then no reason to refuse
+// the folder.
+LATE_CODE static int SpellFolder(char* folder, DWORD* freeUnits, uint32_t* unit)
 {
     char existing[PATH_SIZE];
     CopyString(existing, folder);
@@ -93,30 +92,30 @@ LATE_CODE static bool SpellFolder(char* folder, char* spelled, bool* room, DWORD
     while (!IsFolder(existing)) {
         do {
             if (length == 0)
-                return true;
+                return 0;
         } while (existing[--length] != '\\');
         existing[length] = 0;
     }
+    // The whole folder is spelled in place behind the part that exists,
+    // and that part then cut off again.
     DWORD spelledLength = GetLongPathNameA(existing, existing, PATH_SIZE);
     if (spelledLength) {
-        if (spelledLength >= (DWORD)PATH_SIZE || !JoinStrings(spelled, existing, folder + length)) {
-            spelled[0] = 0;
-            return false;
-        }
-        CopyString(folder, spelled);
+        if (spelledLength >= (DWORD)PATH_SIZE || !JoinStrings(existing, existing, folder + length))
+            return -1;
+        CopyString(folder, existing);
         length = (int)spelledLength;
+        existing[length] = 0;
     }
     if (existing[length - 1] != '\\')
         JoinPath(existing, existing, "");
     // A unit of less than a block (none at all, from a driver that does not
     // say) is not taken: the installation is measured in units of it.
     DWORD sectors, sectorBytes, clusters;
-    if (GetDiskFreeSpaceA(existing, &sectors, &sectorBytes, freeUnits, &clusters) &&
-        sectors * sectorBytes >= 512) {
-        *unit = sectors * sectorBytes;
-        *room = true;
-    }
-    return true;
+    if (!GetDiskFreeSpaceA(existing, &sectors, &sectorBytes, freeUnits, &clusters) ||
+        sectors * sectorBytes < 512)
+        return 0;
+    *unit = sectors * sectorBytes;
+    return 1;
 }
 
 // The folder as the file system will name it: a full path (relative and
@@ -200,10 +199,10 @@ __attribute__((noinline)) static void ConfirmFolder(HWND page)
     // The folder's one spelling, the long one, is what the checks below see.
     DWORD freeUnits = 0;
     uint32_t needed, unit = 512;
-    bool roomKnown = false;
+    int roomKnown;
     if (FindDeviceName(folder, device) || !NormaliseFolder(folder) ||
         FindDeviceName(folder, device) ||
-        !SpellFolder(folder, device, &roomKnown, &freeUnits, &unit)) {
+        (roomKnown = SpellFolder(folder, &freeUnits, &unit)) < 0) {
         bool reserved = device[0] != 0;
         ShowRefusal(page, reserved ? TEXT_RESERVED_NAME : TEXT_PATH_TOO_LONG,
                     reserved ? device : folder);
