@@ -221,10 +221,11 @@ __attribute__((noinline)) static void ConfirmFolder(HWND page)
     // In kilobytes, through 512-byte blocks: a unit is a whole number of
     // them, and both counts then stay within 32 bits.
     if (roomKnown && freeUnits < needed) {
-        char text[MESSAGE_SIZE];
+        // Two numbers of ten digits at the most: the message fits the
+        // buffer the longest path no longer needs.
         unit /= 512;
-        wsprintfA(text, TEXT_NO_ROOM, (needed * unit + 1) / 2, freeUnits * unit / 2);
-        ShowError(page, text, MB_OK);
+        wsprintfA(longPath, TEXT_NO_ROOM, (needed * unit + 1) / 2, freeUnits * unit / 2);
+        ShowError(page, longPath, MB_OK);
         return;
     }
     // A file of that name passes no check: the installation needs a folder.
