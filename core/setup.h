@@ -49,6 +49,19 @@ BOOL WINAPI JumpedDeleteFileA(LPCSTR) __asm__("_DeleteFileA@4");
 // the address at every use, each time 4 bytes of code and a relocation.
 #define HOLD_ADDRESS(pointer) __asm__("" : "+r"(pointer))
 
+// The calling thread's last error, read where the system keeps it, in the
+// thread's own block, without importing a call to ask for it.
+inline DWORD LastError()
+{
+    DWORD error;
+#if defined(__i386__)
+    __asm__ volatile("movl %%fs:0x34, %0" : "=r"(error) : : "memory");
+#else
+    __asm__ volatile("movl %%gs:0x68, %0" : "=r"(error) : : "memory");
+#endif
+    return error;
+}
+
 // The platform's path limit, NUL included. Every path lives in a buffer of
 // this size and is built through JoinPath, which refuses what will not fit.
 const int PATH_SIZE = MAX_PATH;

@@ -1,5 +1,6 @@
 // Start-up, the page loop and the behaviour every page shares.
 #include "setup.h"
+#include "running.h"
 #include "safeload.h"
 #include "texts.h"
 
@@ -102,9 +103,35 @@ static void RunPages(SetupState* setup)
     }
 }
 
+// One setup or uninstaller at a time: a second one says so, brings the
+// first one's page to the front where it finds it, and ends having made
+// nothing. The object is only asked for, never owned: while a handle to it
+// is open it exists, and the system closes the handle when this process
+// ends, however it ends.
+LATE_CODE __attribute__((noinline)) static bool AnotherRuns()
+{
+    HANDLE running = CreateMutexA(0, FALSE, RUNNING_OBJECT_NAME);
+    if (LastError() != ERROR_ALREADY_EXISTS)
+        return false;
+    // Not held while the box waits: a third one started after the first
+    // has ended must not find this one's handle.
+    CloseHandle(running);
+    ShowError(0, TEXT_ALREADY_RUNNING, MB_OK);
+    // The running setup's page: a top-level dialog (the class #32770)
+    // that holds the frame.
+    for (HWND window = 0; (window = FindWindowExA(0, window, MAKEINTATOM(32770), 0));)
+        if (GetDlgItem(window, IDC_FRAME)) {
+            SetForegroundWindow(window);
+            break;
+        }
+    return true;
+}
+
 int RunWizard(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     RestrictDllSearch();
+    if (AnotherRuns())
+        return EXIT_ALREADY_RUNNING;
     InitialiseSetupState(instance);
     // Before anything is shown or written: a damaged file installs nothing.
     if (!VerifyOwnFile()) {
