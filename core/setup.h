@@ -284,7 +284,7 @@ INT_PTR CALLBACK CopyingPageProc(HWND page, UINT message, WPARAM wParam, LPARAM 
 INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 // The shell's folder picker, opening at the installation folder and
 // putting the folder picked there.
-BOOL BrowseForFolder(HWND owner);
+void BrowseForFolder(HWND owner);
 void FillGroupList(HWND list, const char* folder);
 int IsValidGroupName(const char* name);
 
