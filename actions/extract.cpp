@@ -61,7 +61,7 @@ static __attribute__((noinline)) bool LogFile(uint32_t number, const char* path)
 // [Files] n: the entries and the files beyond the payload that are logged.
 static __attribute__((noinline)) void LogFileCount(uint32_t entries)
 {
-    LogWriteNumber(LOG_FILES, LOG_COUNT, (int)(entries + (uint32_t)g_setup.extraFileCount));
+    LogWriteNumber(LOG_FILES, KEY_COUNT, (int)(entries + EXTRA_FILE_COUNT));
 }
 
 // Whether the package's uninstaller was among the files given up.
@@ -132,7 +132,7 @@ void TakeBackPayload()
 bool ExtractPayload(const unsigned char* archive, uint32_t size, HWND page)
 {
     LogWrite(LOG_COMMON, LOG_PROGRAM_NAME, g_setup.displayName);
-    LogWrite(LOG_FILES, LOG_DIR, g_setup.installFolder);
+    LogWrite(LOG_FILES, KEY_DIR, g_setup.installFolder);
 
     // No header, no entries.
     uint32_t total, count = 0;

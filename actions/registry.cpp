@@ -37,7 +37,16 @@ static const int UNINSTALL_COMMAND_ROW = MAX_ITEM_KEYS + 3;
 #define UNINSTALL_LOG_TO_NAME \
     UNINSTALL_LOG_TO_KEY UNINSTALL_KEY "\0" LOG_SUB_KEY "\0\0" LOG_KEY "1\0"
 #define UNINSTALL_LOG_TO_COMMAND UNINSTALL_LOG_TO_NAME "DisplayName\0" LOG_KEY "2\0"
-static const char UNINSTALL_LOG[] = UNINSTALL_LOG_TO_COMMAND "UninstallString\0";
+extern const char UNINSTALL_LOG[] = UNINSTALL_LOG_TO_COMMAND "UninstallString\0";
+// The keys the rest of the code names by their places here.
+constexpr bool Holds(const char* text, const char* key)
+{
+    return *text == *key && (!*key || Holds(text + 1, key + 1));
+}
+static_assert(Holds(UNINSTALL_LOG_TO_KEY + (KEY_COUNT - UNINSTALL_LOG), LOG_COUNT) &&
+                  Holds(UNINSTALL_LOG_TO_KEY + (KEY_DIR - UNINSTALL_LOG), LOG_DIR) &&
+                  Holds(UNINSTALL_LOG_TO_NAME + (KEY_SUB_KEY - UNINSTALL_LOG), LOG_SUB_KEY),
+              "n, Dir and SubKey are where the code names them");
 static const char* const UNINSTALL_PATH = UNINSTALL_LOG + sizeof UNINSTALL_LOG_TO_KEY - 1;
 // The places of the values' names.
 static const int DISPLAY_NAME = sizeof UNINSTALL_LOG_TO_NAME - 1;
@@ -164,9 +173,9 @@ void RegisterUninstall()
     bool logged = true;
     for (const char* text = UNINSTALL_LOG; *text && logged;) {
         const char* key = text;
-        text += strlen(text) + 1;
+        text = NextText(text);
         logged = LogWrite(LOG_REG_UNINST, key, *text ? text : s_rows[0] + DISPLAY_NAME_DATA);
-        text += strlen(text) + 1;
+        text = NextText(text);
     }
     RegisterItem(LOG_REG_UNINST, logged, UNINSTALL_ENTRY);
 }
@@ -216,7 +225,7 @@ __attribute__((noinline)) void RegisterFileType()
     const char* name = FILE_TYPE_NAMES;
     const char* section = LOG_REG_CLASS;
     HOLD_ADDRESS(section);
-    bool logged = LogWriteNumber(section, LOG_COUNT, FILE_TYPE.keyCount);
+    bool logged = LogWriteNumber(section, KEY_COUNT, FILE_TYPE.keyCount);
     for (const unsigned char* entry = FILE_TYPE_LOG; *entry && logged; ++entry) {
         const unsigned n = *entry & 7;
         const int parent = *entry >> 4;

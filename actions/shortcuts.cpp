@@ -76,7 +76,7 @@ const char* GroupLink(int number, const char** target)
     const char* text = g_setup.groupLinks;
     for (int i = 2 * number; --i;) {
         *target = text;
-        text += strlen(text) + 1;
+        text = NextText(text);
     }
     return text;
 }
@@ -90,7 +90,7 @@ const char* LongestGroupLink(bool names)
     for (int i = 2 * g_setup.groupLinkCount; i > 0; --i) {
         if ((i & 1) == names)
             longest = LongerOf(longest, text);
-        text += strlen(text) + 1;
+        text = NextText(text);
     }
     return longest;
 }
@@ -147,7 +147,7 @@ static void GiveUpLink(int number)
 static bool LogGroup(const char* folder)
 {
     const int count = folder[0] ? g_setup.groupLinkCount : 0;
-    bool logged = LogLinksNumber(LOG_COUNT, count);
+    bool logged = LogLinksNumber(KEY_COUNT, count);
     for (int i = 1; i <= g_setup.groupLinkCount; ++i) {
         if (!folder[0]) {
             GiveUpLink(i);
@@ -158,7 +158,7 @@ static bool LogGroup(const char* folder)
         GroupLinkPath(link, folder, i, &target);
         logged = LogLink(i, link) && logged;
     }
-    return LogWrite(LOG_LINKS, LOG_DIR, folder) && LogLinksNumber(LOG_SIZE, 0) && logged;
+    return LogWrite(LOG_LINKS, KEY_DIR, folder) && LogLinksNumber(LOG_SIZE, 0) && logged;
 }
 
 void CreateGroupFolder()
@@ -232,7 +232,7 @@ void AddExtraShortcut(int folderId, const char* name, const char* target)
     // Logged first, n with it, and taken out again when given up.
     int* count = &g_setup.linkCount;
     HOLD_ADDRESS(count);
-    const char* countKey = LOG_COUNT;
+    const char* countKey = KEY_COUNT;
     HOLD_ADDRESS(countKey);
     int number = *count + 1;
     if (fits && LogLink(number, linkPath) && LogLinksNumber(countKey, number) &&

@@ -40,10 +40,10 @@ SECTIONS
     KEEP (SORT(*)(.idata$5))
     __IAT_end__ = .;
     ".idata$6" = ABSOLUTE(.) - __image_base__;
-    KEEP (SORT(EXCLUDE_FILE (*libuser32.a:* *libole32.a:*) *)(.idata$6))
+    KEEP (SORT(EXCLUDE_FILE (*libuser32.a:*) *)(.idata$6))
     /* Each DLL's name, from its import library's tail member; the other
        members' entries here only pull the library's head into the link. */
-    KEEP (SORT(*:*t.o)(.idata$7))
+    KEEP (SORT(EXCLUDE_FILE (*libuser32.a:*) *:*t.o)(.idata$7))
   }
   /* The 64-bit build's function table, which the exception directory
      names by its section. */
@@ -65,11 +65,11 @@ SECTIONS
   {
     KEEP (*(.rsrc))
     KEEP (*(.rsrc$*))
-    /* The names of two DLLs' imports, in the room the resources leave in
-       their last 512-byte block: read-only data that the loader reads once,
-       as it reads the resources, wherever they lie. */
+    /* The names of USER32's imports and USER32's own name, in the room the
+       resources leave in their last 512-byte block: read-only data that
+       the loader reads once, as it reads the resources, wherever they lie. */
     KEEP (*libuser32.a:*(.idata$6))
-    KEEP (*libole32.a:*(.idata$6))
+    KEEP (*libuser32.a:*t.o(.idata$7))
   }
   /* Code that most runs never call or call once: the loops of the check
      of the setup's own file, the folder picker, and what the code marks

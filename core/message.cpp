@@ -7,7 +7,8 @@ int ShowMessage(HWND owner, const char* text, const char* caption, UINT type)
     return MessageBoxA(owner, text, caption, type);
 }
 
-int ShowError(HWND owner, const char* text, UINT type)
+// Out of line: every box with the error caption is one call of it.
+__attribute__((noinline)) int ShowError(HWND owner, const char* text, UINT type)
 {
     return ShowMessage(owner, text, TEXT_ERROR_CAPTION, type);
 }
@@ -30,8 +31,8 @@ LATE_CODE void ShowRefusal(HWND page, const char* problem, const char* item)
 }
 
 // Kept out of line, so that the pieces it leaves empty are passed once.
-static __attribute__((noinline)) int ShowCannot(HWND owner, UINT type, const char* what,
-                                                const char* item)
+__attribute__((noinline)) int ShowCannot(HWND owner, UINT type, const char* what,
+                                         const char* item)
 {
     return ShowProblem(owner, type, TEXT_CANNOT, what, item);
 }

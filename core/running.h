@@ -22,7 +22,6 @@
 
 // What the second program says. The sources are UTF-8; the compiler turns
 // the text into Windows-1251.
-#define TEXT_ALREADY_RUNNING "Уже работает программа установки или удаления Murmelist.\n" \
-                             "Дождитесь её завершения."
+#define TEXT_ALREADY_RUNNING "Уже идет установка или удаление Murmelist."
 
 #endif

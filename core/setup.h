@@ -49,6 +49,19 @@ BOOL WINAPI JumpedDeleteFileA(LPCSTR) __asm__("_DeleteFileA@4");
 // the address at every use, each time 4 bytes of code and a relocation.
 #define HOLD_ADDRESS(pointer) __asm__("" : "+r"(pointer))
 
+// The calling thread's last error, read where the system keeps it, in the
+// thread's own block, without importing a call to ask for it.
+inline DWORD LastError()
+{
+    DWORD error;
+#if defined(__i386__)
+    __asm__ volatile("movl %%fs:0x34, %0" : "=r"(error) : : "memory");
+#else
+    __asm__ volatile("movl %%gs:0x68, %0" : "=r"(error) : : "memory");
+#endif
+    return error;
+}
+
 // The platform's path limit, NUL included. Every path lives in a buffer of
 // this size and is built through JoinPath, which refuses what will not fit.
 const int PATH_SIZE = MAX_PATH;
@@ -73,8 +86,6 @@ struct SetupState {
     // record, each is a byte's offset away.
     HINSTANCE instance;
     const char* productFolderName;
-    int requiredKilobytes;
-    int extraFileCount;
     const char* uninstallerName;
     const char* displayName;
     uint32_t payloadTotal;
@@ -119,11 +130,9 @@ extern unsigned char g_scratch[SCRATCH_SIZE];
 // core/state.cpp: the instance and the package's build-time values.
 void InitialiseSetupState(HINSTANCE instance);
 
-struct PageEntry {
-    int templateId;
-    DLGPROC procedure;
-};
-extern const PageEntry PageTable[PAGE_COUNT];
+// The pages' procedures in their order; their templates' ids follow each
+// other in the same order from IDD_WELCOME.
+extern const DLGPROC PageTable[PAGE_COUNT];
 
 // core/wizard.cpp
 int RunWizard(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show);
@@ -170,6 +179,14 @@ void TrimNameEnd(char* name);
 // True for a name of spaces and dots only, which that leaves empty.
 bool IsBlankName(const char* name);
 const char* LongerOf(const char* a, const char* b);
+// The string behind text's terminator, in a list of strings end to end.
+// Inline: a loop over the bytes is shorter than a call to measure them.
+inline const char* NextText(const char* text)
+{
+    while (*text++) {
+    }
+    return text;
+}
 
 // core/message.cpp: every message box the program shows.
 int ShowMessage(HWND owner, const char* text, const char* caption, UINT type);
@@ -179,6 +196,8 @@ int ShowError(HWND owner, const char* text, UINT type);
 // "Ошибка".
 int ShowProblem(HWND owner, UINT type, const char* a, const char* b, const char* c = 0,
                 const char* d = 0);
+// "Невозможно " + what + item (a null item adds nothing).
+int ShowCannot(HWND owner, UINT type, const char* what, const char* item);
 // problem + item, with OK alone: a page's refusal of what the user gave.
 void ShowRefusal(HWND page, const char* problem, const char* item);
 // "Невозможно " + what + item, with OK alone: what the user asked for
@@ -246,6 +265,14 @@ void AddExtraShortcut(int folderId, const char* name, const char* target);
 
 // actions/registry.cpp
 void RegisterUninstall();
+// The [RegUninst] entries of the log. They begin with the keys n and Dir,
+// and SubKey follows the uninstall key's path: the code names those keys
+// there rather than by a copy of their text (where log/setup_log.h and
+// core/texts.h are included).
+extern const char UNINSTALL_LOG[];
+#define KEY_COUNT (UNINSTALL_LOG)
+#define KEY_DIR (UNINSTALL_LOG + sizeof LOG_COUNT "\0" "3")
+#define KEY_SUB_KEY (KEY_DIR + sizeof LOG_DIR + sizeof UNINSTALL_KEY)
 void RegisterFileType();
 
 // pages/*.cpp
@@ -257,7 +284,7 @@ INT_PTR CALLBACK CopyingPageProc(HWND page, UINT message, WPARAM wParam, LPARAM 
 INT_PTR CALLBACK FinishPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 // The shell's folder picker, opening at the installation folder and
 // putting the folder picked there.
-BOOL BrowseForFolder(HWND owner);
+void BrowseForFolder(HWND owner);
 void FillGroupList(HWND list, const char* folder);
 int IsValidGroupName(const char* name);
 

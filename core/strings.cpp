@@ -57,12 +57,20 @@ bool IsBlankName(const char* name)
 
 const char* LongerOf(const char* a, const char* b)
 {
-    return strlen(b) > strlen(a) ? b : a;
+    // Read side by side: b is longer when a ends first.
+    const char* left = a;
+    for (const char* right = b; *right; ++right)
+        if (!*left++)
+            return b;
+    return a;
 }
 
 void TrimNameEnd(char* name)
 {
-    int length = (int)strlen(name);
-    while (length > 0 && (name[length - 1] == ' ' || name[length - 1] == '.'))
-        name[--length] = 0;
+    // The name ends behind its last character that is neither.
+    char* end = name;
+    for (; *name; ++name)
+        if (*name != ' ' && *name != '.')
+            end = name + 1;
+    *end = 0;
 }

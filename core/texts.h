@@ -22,7 +22,8 @@
 #define TEXT_CANNOT_SET_VALUE "записать в раздел реестра\n"
 #define TEXT_PATH_TOO_LONG   "Слишком длинный путь к каталогу:\n"
 #define TEXT_LONGEST_PATH    "\nПуть к файлу в нем был бы длиннее 259 символов:\n"
-// A name of spaces and dots only, the folder's or the group's.
+// A name of spaces and dots only, the folder's or the group's; the group's
+// name also begins the message about characters it may not hold.
 #define TEXT_BLANK_FOLDER    "Имя каталога"
 #define TEXT_BLANK_GROUP     "Имя группы"
 #define TEXT_BLANK_NAME_END  " не может состоять только из пробелов и точек."
@@ -35,12 +36,17 @@
 #define TEXT_TAKEN_BACK      "Не удалось записать программу удаления или журнал установки.\n" \
                              "Установка отменена, всё установленное удалено."
 #define TEXT_CANNOT_START    "запустить программу\n"
-#define TEXT_NO_PAGE         "Невозможно показать окно программы установки."
-#define TEXT_REQUIRED_SPACE  "Необходимо: %i килобайт"
+#define TEXT_SHOW_PAGE       "показать окно программы установки."
+// The package's constant, written into the text when the setup is built.
+#define TEXT_NUMBER_(number) #number
+#define TEXT_NUMBER(number)  TEXT_NUMBER_(number)
+#define TEXT_REQUIRED_SPACE  "Необходимо: " TEXT_NUMBER(REQUIRED_KILOBYTES) " килобайт"
 #define TEXT_CHECKING_SETUP  "Проверка файла программы установки... %i%%"
 #define TEXT_BROWSE_TITLE    "Выберите папку для установки программы"
-#define TEXT_BAD_GROUP_NAME  "Имя группы не должно содержать следующих символов:\n" \
-                             " < > \\ / : \" ? * |"
+// A group's name with a character no folder name may hold, behind
+// TEXT_BLANK_GROUP.
+#define TEXT_BAD_GROUP_NAME_END " не должно содержать следующих символов:\n" \
+                                " < > \\ / : \" ? * |"
 #define TEXT_COPYING_STATUS  "Копирование файлов ..."
 #define TEXT_SHORTCUT_STATUS "Создание ярлыков ..."
 

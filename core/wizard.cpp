@@ -1,5 +1,6 @@
 // Start-up, the page loop and the behaviour every page shares.
 #include "setup.h"
+#include "running.h"
 #include "safeload.h"
 #include "texts.h"
 
@@ -79,18 +80,18 @@ static void RunPages(SetupState* setup)
 {
     unsigned index = 0;
     while (index < 2 * PAGE_COUNT) {
-        const PageEntry& page = PageTable[index / 2];
+        const int templateId = IDD_WELCOME + (int)(index / 2);
         // The copying page's progress bar is the first common control the
         // pages show; loading the library then keeps it out of the first
         // page's start.
-        if (page.templateId == IDD_COPYING)
+        if (templateId == IDD_COPYING)
             LoadCommonControls();
-        int result = (int)DialogBoxParamA(setup->instance, MAKEINTRESOURCEA(page.templateId),
-                                          0, page.procedure, 0);
+        int result = (int)DialogBoxParamA(setup->instance, MAKEINTRESOURCEA(templateId), 0,
+                                          PageTable[index / 2], 0);
         // DialogBoxParamA's answer for a dialog it could not make, and no
         // page's step.
         if (result == -1) {
-            ShowError(0, TEXT_NO_PAGE, MB_OK | MB_SETFOREGROUND);
+            ShowCannot(0, MB_OK | MB_SETFOREGROUND, TEXT_SHOW_PAGE, 0);
             setup->exitCode = EXIT_NO_PAGE;
             return;
         }
@@ -102,9 +103,35 @@ static void RunPages(SetupState* setup)
     }
 }
 
+// One setup or uninstaller at a time: a second one says so, brings the
+// first one's page to the front where it finds it, and ends having made
+// nothing. The object is only asked for, never owned: while a handle to it
+// is open it exists, and the system closes the handle when this process
+// ends, however it ends.
+LATE_CODE __attribute__((noinline)) static bool AnotherRuns()
+{
+    HANDLE running = CreateMutexA(0, FALSE, RUNNING_OBJECT_NAME);
+    if (LastError() != ERROR_ALREADY_EXISTS)
+        return false;
+    // Not held while the box waits: a third one started after the first
+    // has ended must not find this one's handle.
+    CloseHandle(running);
+    ShowError(0, TEXT_ALREADY_RUNNING, MB_OK);
+    // The running setup's page: a top-level dialog (the class #32770)
+    // that holds the frame.
+    for (HWND window = 0; (window = FindWindowExA(0, window, MAKEINTATOM(32770), 0));)
+        if (GetDlgItem(window, IDC_FRAME)) {
+            SetForegroundWindow(window);
+            break;
+        }
+    return true;
+}
+
 int RunWizard(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     RestrictDllSearch();
+    if (AnotherRuns())
+        return EXIT_ALREADY_RUNNING;
     InitialiseSetupState(instance);
     // Before anything is shown or written: a damaged file installs nothing.
     if (!VerifyOwnFile()) {

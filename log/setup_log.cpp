@@ -113,7 +113,7 @@ static int ReadCount(const char* section)
 {
     char text[LONG_PATH_SIZE];
     int count = 0;
-    ReadValue(section, LOG_COUNT, text);
+    ReadValue(section, KEY_COUNT, text);
     unsigned digit;
     for (const unsigned char* next = (const unsigned char*)text; (digit = *next - '0') < 10; ++next)
         count = count * 10 + (int)digit;
@@ -150,16 +150,16 @@ static bool Record(const char* section, const char* key, const char* value, int 
         if (number) {
             kind = LOG_FILE;
             records = section != EARLIER;
-        } else if (!lstrcmpiA(key, LOG_SUB_KEY))
+        } else if (!lstrcmpiA(key, KEY_SUB_KEY))
             kind += 3;
         else
-            records = !lstrcmpiA(key, LOG_DIR) && !lstrcmpiA(section, LOG_LINKS);
+            records = !lstrcmpiA(key, KEY_DIR) && !lstrcmpiA(section, LOG_LINKS);
         if (records && ReadValue(section, key, old) && lstrcmpiA(old, value)) {
             // Under a key of its kind (File, Dir or Key), as the next of
             // [Earlier].
             int next = ReadCount(EARLIER) + 1;
             if (Record(EARLIER, kind, old, next))
-                LogWriteNumber(EARLIER, LOG_COUNT, next);
+                LogWriteNumber(EARLIER, KEY_COUNT, next);
         }
     }
     return UpdateLog(section, key, value);

@@ -14,7 +14,7 @@ static int CALLBACK PickerCallback(HWND picker, UINT message, LPARAM, LPARAM dat
     return 0;
 }
 
-BOOL BrowseForFolder(HWND owner)
+void BrowseForFolder(HWND owner)
 {
     char* pathBuffer = g_setup.installFolder;
     LoadCommonControls();
@@ -24,17 +24,14 @@ BOOL BrowseForFolder(HWND owner)
     info.ulFlags = BIF_RETURNONLYFSDIRS;
     info.lpfn = PickerCallback;
     info.lParam = (LPARAM)pathBuffer;
-    BOOL result = FALSE;
     LPITEMIDLIST list = SHBrowseForFolderA(&info);
     if (list) {
         // A pick with no file-system path (a virtual folder) must leave the
         // buffer as it was, so the path is taken aside first.
         char picked[PATH_SIZE];
-        result = SHGetPathFromIDListA(list, picked);
-        if (result)
+        if (SHGetPathFromIDListA(list, picked))
             CopyString(pathBuffer, picked);
         // The shell's allocator is the task allocator.
         CoTaskMemFree(list);
     }
-    return result;
 }

@@ -26,10 +26,7 @@ static void OfferDefaultFolder(HWND page)
     CopyString(setup->installFolder, setup->defaultFolder);
     SendDlgItemMessageA(page, IDC_DEST_DIR, EM_LIMITTEXT, PATH_SIZE - 1, 0);
     ShowFolder(page);
-
-    char space[64];
-    wsprintfA(space, TEXT_REQUIRED_SPACE, setup->requiredKilobytes);
-    SetDlgItemTextA(page, IDC_SPACE_TEXT, space);
+    SetDlgItemTextA(page, IDC_SPACE_TEXT, TEXT_REQUIRED_SPACE);
 }
 
 LATE_CODE static uint32_t UnitsOf(uint32_t bytes, uint32_t unit)
@@ -79,11 +76,15 @@ LATE_CODE static const char* MeasureInstallation(uint32_t unit, uint32_t* units)
     return longest;
 }
 
-// The allocation units free for this user on the folder's drive, and their
-// size, read at the folder or its nearest parent that exists. False when
-// they cannot be read (a share that does not answer): then room is no
-// reason to refuse the folder.
-LATE_CODE static bool ReadFreeSpace(const char* folder, DWORD* freeUnits, uint32_t* unit)
+// The folder spelled with the long name of each part of it that exists, as
+// the file system lists it (an 8.3 name, or one typed in other letters'
+// case, spells the same folder another way): the nearest part that exists
+// is looked up, and what follows it, not made yet, kept as it is. -1 when
+// that spelling does not fit a path. Then the allocation units free for
+// this user there, and their size: 1 when they could be read, 0 when not
+// (a share that does not answer), and room is then no reason to refuse
+// the folder.
+LATE_CODE static int SpellFolder(char* folder, DWORD* freeUnits, uint32_t* unit)
 {
     char existing[PATH_SIZE];
     CopyString(existing, folder);
@@ -91,27 +92,41 @@ LATE_CODE static bool ReadFreeSpace(const char* folder, DWORD* freeUnits, uint32
     while (!IsFolder(existing)) {
         do {
             if (length == 0)
-                return false;
+                return 0;
         } while (existing[--length] != '\\');
+        existing[length] = 0;
+    }
+    // The whole folder is spelled in place behind the part that exists,
+    // and that part then cut off again.
+    DWORD spelledLength = GetLongPathNameA(existing, existing, PATH_SIZE);
+    if (spelledLength) {
+        if (spelledLength >= (DWORD)PATH_SIZE || !JoinStrings(existing, existing, folder + length))
+            return -1;
+        CopyString(folder, existing);
+        length = (int)spelledLength;
         existing[length] = 0;
     }
     if (existing[length - 1] != '\\')
         JoinPath(existing, existing, "");
+    // A unit of less than a block (none at all, from a driver that does not
+    // say) is not taken: the installation is measured in units of it.
     DWORD sectors, sectorBytes, clusters;
-    if (!GetDiskFreeSpaceA(existing, &sectors, &sectorBytes, freeUnits, &clusters))
-        return false;
+    if (!GetDiskFreeSpaceA(existing, &sectors, &sectorBytes, freeUnits, &clusters) ||
+        sectors * sectorBytes < 512)
+        return 0;
     *unit = sectors * sectorBytes;
-    return *unit >= 512;
+    return 1;
 }
 
 // The folder as the file system will name it: a full path (relative and
-// drive-relative input is taken from the current folder), without the
-// trailing backslash, spaces and dots the system drops from a name's end.
-// Each pass may uncover more (C:\Apps..\x gives C:\Apps.\x, then
-// C:\Apps\x), so it runs until the name stands still: once the path is
-// full, a pass can only take characters away, so one that keeps the length
-// changed nothing. False when the full path does not fit a path buffer; an
-// empty folder stays empty.
+// drive-relative input is taken from the current folder, "." and ".."
+// parts resolved, "/" turned into "\\"), an ordinary drive path without the
+// \\?\ in front, and without the trailing backslash, spaces and dots the
+// system drops from a name's end. Each pass may uncover more (C:\Apps..\x
+// gives C:\Apps.\x, then C:\Apps\x), so it runs until the name stands
+// still: once the path is full, a pass can only take characters away, so
+// one that keeps the length changed nothing. False when the full path does
+// not fit a path buffer; an empty folder stays empty.
 LATE_CODE static bool NormaliseFolder(char* folder)
 {
     for (;;) {
@@ -121,16 +136,22 @@ LATE_CODE static bool NormaliseFolder(char* folder)
             return true;
         if (length >= (DWORD)PATH_SIZE)
             return false;
+        // \\?\C:\... names an ordinary drive path the long way round.
+        char* plain = full;
+        uint32_t prefix;
+        memcpy(&prefix, full, 4);
+        if (prefix == ('\\' | '\\' << 8 | '?' << 16 | (uint32_t)'\\' << 24) && full[5] == ':')
+            plain += 4;
         for (;;) {
-            TrimNameEnd(full);
-            length = (DWORD)strlen(full);
+            TrimNameEnd(plain);
+            length = (DWORD)strlen(plain);
             // A drive's root keeps its backslash: "C:" alone is relative.
-            if (length <= 3 || full[length - 1] != '\\')
+            if (length <= 3 || plain[length - 1] != '\\')
                 break;
-            full[length - 1] = 0;
+            plain[length - 1] = 0;
         }
         bool still = length == strlen(folder);
-        CopyString(folder, full);
+        CopyString(folder, plain);
         if (still)
             return true;
     }
@@ -141,22 +162,19 @@ LATE_CODE static bool NormaliseFolder(char* folder)
 // empty, when none does.
 LATE_CODE static bool FindDeviceName(const char* folder, char* name)
 {
-    CopyString(name, folder);
-    if (name[0] == '\\' && name[1] == '\\' && name[2] == '.')
-        return true;
-    for (char* start = name;;) {
-        char* end = start;
+    // A path of the folder's buffer fits name whole.
+    if (folder[0] == '\\' && folder[1] == '\\' && folder[2] == '.')
+        return CopyString(name, folder);
+    for (const char* start = folder;;) {
+        const char* end = start;
         while (*end && *end != '\\' && *end != '/')
             ++end;
-        char c = *end;
-        if (IsDeviceName(start, (size_t)(end - start))) {
-            // The part moves to the front, its terminator with it.
-            *end = 0;
-            for (char* out = name; (*out++ = *start++) != 0;) {
-            }
+        size_t length = (size_t)(end - start);
+        if (IsDeviceName(start, length)) {
+            *(char*)__builtin_mempcpy(name, start, length) = 0;
             return true;
         }
-        if (!c) {
+        if (!*end) {
             name[0] = 0;
             return false;
         }
@@ -178,18 +196,19 @@ __attribute__((noinline)) static void ConfirmFolder(HWND page)
     }
     // Device names are looked for before and after the name is made full:
     // the system turns a path ending in one into the device's own path.
+    // The folder's one spelling, the long one, is what the checks below see.
+    DWORD freeUnits = 0;
+    uint32_t needed, unit = 512;
+    int roomKnown;
     if (FindDeviceName(folder, device) || !NormaliseFolder(folder) ||
-        FindDeviceName(folder, device)) {
+        FindDeviceName(folder, device) ||
+        (roomKnown = SpellFolder(folder, &freeUnits, &unit)) < 0) {
         bool reserved = device[0] != 0;
         ShowRefusal(page, reserved ? TEXT_RESERVED_NAME : TEXT_PATH_TOO_LONG,
                     reserved ? device : folder);
         return;
     }
     ShowFolder(page);
-
-    DWORD freeUnits = 0;
-    uint32_t needed, unit = 512;
-    bool roomKnown = ReadFreeSpace(folder, &freeUnits, &unit);
     const char* longest = MeasureInstallation(unit, &needed);
     // Every path the installation joins below the folder must fit, or some
     // file, shortcut or registry entry could not be made under its name.
@@ -202,10 +221,11 @@ __attribute__((noinline)) static void ConfirmFolder(HWND page)
     // In kilobytes, through 512-byte blocks: a unit is a whole number of
     // them, and both counts then stay within 32 bits.
     if (roomKnown && freeUnits < needed) {
-        char text[MESSAGE_SIZE];
+        // Two numbers of ten digits at the most: the message fits the
+        // buffer the longest path no longer needs.
         unit /= 512;
-        wsprintfA(text, TEXT_NO_ROOM, (needed * unit + 1) / 2, freeUnits * unit / 2);
-        ShowError(page, text, MB_OK);
+        wsprintfA(longPath, TEXT_NO_ROOM, (needed * unit + 1) / 2, freeUnits * unit / 2);
+        ShowError(page, longPath, MB_OK);
         return;
     }
     // A file of that name passes no check: the installation needs a folder.

@@ -49,7 +49,7 @@ static void ConfirmGroup(HWND page)
     char name[PATH_SIZE];
     SendDlgItemMessageA(page, IDC_GROUP_NAME, WM_GETTEXT, PATH_SIZE, (LPARAM)name);
     if (!IsValidGroupName(name)) {
-        ShowError(page, TEXT_BAD_GROUP_NAME, MB_OK);
+        ShowProblem(page, MB_OK, TEXT_BLANK_GROUP, TEXT_BAD_GROUP_NAME_END);
         return;
     }
     // The folder is made under the name the system stores, so that is the

@@ -7,6 +7,8 @@
 //
 // One case installs, so this program also takes the resource lock of the
 // product's fixed registry keys.
+#include <algorithm>
+
 #include "wizard_support.h"
 
 using namespace wiz;
@@ -117,6 +119,25 @@ TEST(BadInput, TheDestinationRefusesPathsItCannotUse)
         EXPECT_EQ(text.substr(0, expected.size()), expected);
         EXPECT_EQ(text.size(), expected.size() + 12) << ui::Narrow(text);
         EXPECT_EQ(ui::ControlText(page, IDC_DEST_DIR), folder);
+    }
+
+    // Typed through its parent's 8.3 name it would fit; its one spelling,
+    // the long one, which the box then shows, does not.
+    {
+        SCOPED_TRACE("short name of a long parent");
+        std::wstring parent = root + L"\\" + UniqueName(L"long parent");
+        parent.resize(245, L'p');
+        Leftovers leftovers{{parent}};
+        wchar_t shortName[MAX_PATH] = L"";
+        ASSERT_TRUE(CreateDirectoryW(parent.c_str(), nullptr));
+        ASSERT_TRUE(GetShortPathNameW(parent.c_str(), shortName, MAX_PATH));
+        ASSERT_TRUE(ui::SetControlText(page, IDC_DEST_DIR, shortName + std::wstring(L"\\x")));
+        std::wstring text = Refusal(setup, page);
+        const std::wstring expected = FolderTooLong(parent + L"\\x", L"");
+        EXPECT_EQ(text.substr(0, expected.size()), expected);
+        EXPECT_EQ(text.size(), expected.size() + 12) << ui::Narrow(text);
+        EXPECT_EQ(ui::ControlText(page, IDC_DEST_DIR), parent + L"\\x");
+        EXPECT_FALSE(Exists(parent + L"\\x"));
     }
 
     // Nothing is left once the system has dropped what it drops.
@@ -260,4 +281,52 @@ TEST(BadInput, NamesEndingInSpacesOrDotsInstallUnderTheNamesTheSystemStores)
     EXPECT_FALSE(Exists(desktopLink));
     EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_ENTRY));
     EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, L"VarazAzadEvuz"));
+}
+
+// However the folder is written, it is installed under its one plain
+// spelling, and every log line, registry value and shortcut carries that:
+// the uninstaller started from the uninstall entry finds it all. The parent
+// has a long name, and so an 8.3 name of its own; in other letters' case it
+// is spelled as the system gives it back (Wine keeps the case typed).
+TEST(BadInput, EveryWayOfWritingAFolderInstallsUnderItsOnePlainSpelling)
+{
+    const std::wstring parent = TestRoot() + L"\\" + UniqueName(L"Long Parent Name");
+    Leftovers leftovers{{parent}};
+    ASSERT_TRUE(CreateDirectoryW(parent.c_str(), nullptr));
+    wchar_t shortName[MAX_PATH] = L"", caseName[MAX_PATH] = L"";
+    ASSERT_TRUE(GetShortPathNameW(parent.c_str(), shortName, MAX_PATH));
+    ASSERT_NE(parent, shortName);
+    std::wstring otherCase = parent;
+    CharUpperW(&otherCase[0]);
+    ASSERT_TRUE(GetLongPathNameW(otherCase.c_str(), caseName, MAX_PATH));
+    std::wstring slashed = parent + L"\\slashed";
+    std::replace(slashed.begin(), slashed.end(), L'\\', L'/');
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {L"\\\\?\\" + parent + L"\\prefixed", parent + L"\\prefixed"},
+        {shortName + std::wstring(L"\\short"), parent + L"\\short"},
+        {otherCase + L"\\case", caseName + std::wstring(L"\\case")},
+        {slashed, parent + L"\\slashed"},
+        {parent + L"\\.\\dotted", parent + L"\\dotted"},
+        {parent + L"\\ended\\", parent + L"\\ended"},
+    };
+    for (const auto& [typed, spelled] : cases) {
+        SCOPED_TRACE(ui::Narrow(typed));
+        Places places(L"spelling");
+        places.folder = spelled;
+        places.Clear();
+        ui::Process setup;
+        HWND finish = Install(setup, StartSetup(&setup), typed, places.group);
+        ASSERT_TRUE(finish);
+        CloseFinish(setup, finish, {IDC_STARTUP_LINK, IDC_ASSOCIATE}, false);
+        EXPECT_EQ(LogValue(ReadLog(spelled), L"Files", L"Dir"), spelled);
+        EXPECT_EQ(RegistryText(HKEY_LOCAL_MACHINE, UNINSTALL_ENTRY, L"UninstallString"),
+                  L"\"" + spelled + L"\\uninst.exe\"");
+        EXPECT_EQ(ReadShortcut(places.startupLink).target, spelled + L"\\murmlist.exe");
+        EXPECT_EQ(RegistryText(HKEY_CLASSES_ROOT, L"VarazAzadEvuz\\shell\\open\\command", nullptr),
+                  L"\"" + spelled + L"\\murmlist.exe\" \"%1\"");
+        std::wstring report;
+        ASSERT_TRUE(RunUninstaller(EntryFolder(), spelled + L"-report.txt", &report));
+        EXPECT_EQ(ui::Narrow(report), "") << "left behind";
+        EXPECT_TRUE(places.Present().empty()) << Listed(places.Present());
+    }
 }

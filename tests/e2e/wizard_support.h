@@ -40,6 +40,7 @@ const wchar_t PATH_TOO_LONG[] = L"Слишком длинный путь к ка
 const wchar_t BLANK_FOLDER[] = L"Имя каталога не может состоять только из пробелов и точек.";
 const wchar_t BLANK_GROUP[] = L"Имя группы не может состоять только из пробелов и точек.";
 const wchar_t RESERVED_NAME[] = L"Имя зарезервировано системой и не может быть использовано:\n";
+const wchar_t ALREADY_RUNNING[] = L"Уже идет установка или удаление Murmelist.";
 
 // The destination page's refusal of a folder below which some installed
 // file's path would pass 259 characters; name is the longest such file.
@@ -223,6 +224,7 @@ inline std::wstring FinishOutcome(HWND finish)
 const DWORD EXIT_INCOMPLETE = 2;
 const DWORD EXIT_TAKEN_BACK = 3;
 const DWORD EXIT_NO_PAGE = 4;
+const DWORD EXIT_ALREADY_RUNNING = 5;
 
 // Ticks the options and closes the finish page by its button or its close
 // box: no question may come, and setup ends with exitCode.

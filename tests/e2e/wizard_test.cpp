@@ -451,3 +451,66 @@ TEST(Wizard, TheFinishPageOffersOnlyWhatLeadsSomewhereAndReportsAFailedStart)
     }
     RunUninstaller(folder, folder + L"-report.txt", nullptr);
 }
+
+// One setup at a time. A second one, started while the first waits on a
+// page, says so, ends with 5 having made nothing, and brings the first
+// one's page to the front. Its box does not hold the lock: once the first
+// has ended, another setup starts although a refused one's box is still
+// open. The first installs as ever.
+TEST(Wizard, ASetupStartedWhileAnotherRunsSaysSoAndMakesNothing)
+{
+    Places places(L"one at a time");
+    places.Clear();
+    Leftovers leftovers{{places.folder, places.groupFolder}};
+    auto refused = [](ui::Process* setup, ui::MessageBoxInfo* box) {
+        ui::Launch launch;
+        launch.program = SetupExe();
+        launch.environment = {NoHostMenus()};
+        ASSERT_TRUE(ui::Start(launch, setup));
+        ASSERT_TRUE(ui::WaitForMessageBox(setup->id, box)) << "no box";
+        EXPECT_EQ(box->caption, ERROR_CAPTION);
+        EXPECT_EQ(box->text, ALREADY_RUNNING);
+        EXPECT_EQ(box->buttons, std::vector<int>{IDOK});
+        EXPECT_EQ(ui::TopLevelWindows(setup->id), std::vector<HWND>{box->window}) << "a page";
+    };
+    auto ends = [](const ui::Process& setup, const ui::MessageBoxInfo& box) {
+        ASSERT_TRUE(ui::Answer(box.window, IDOK));
+        DWORD code = 0;
+        ASSERT_TRUE(ui::WaitForExit(setup, ui::WAIT_MS, &code));
+        EXPECT_EQ(code, EXIT_ALREADY_RUNNING);
+    };
+
+    ui::Process first, second, third, fourth, other;
+    HWND page = WalkToDestination(first, StartSetup(&first));
+    ASSERT_TRUE(page);
+    // Another program in front of the page: only the refused setup brings
+    // the page back.
+    ui::Launch launch;
+    launch.program = BuildPath(L"package\\MurmList.exe");
+    ASSERT_TRUE(ui::Start(launch, &other));
+    ASSERT_TRUE(ui::WaitUntil([&] {
+        std::vector<HWND> windows = ui::TopLevelWindows(other.id);
+        return !windows.empty() && GetForegroundWindow() == windows[0];
+    }));
+    ui::MessageBoxInfo box;
+    refused(&second, &box);
+    ends(second, box);
+    EXPECT_EQ(GetForegroundWindow(), page);
+    EXPECT_TRUE(places.Present().empty()) << Listed(places.Present());
+
+    refused(&third, &box);
+    page = WalkToGroup(first, page, places.folder);
+    ASSERT_TRUE(page);
+    ASSERT_TRUE(ui::SetControlText(page, IDC_GROUP_NAME, places.group));
+    HWND finish = RunCopying(first, page, AlwaysYes, nullptr);
+    ASSERT_TRUE(finish);
+    CloseFinish(first, finish, {}, false);
+    LeaveWizard(fourth, StartSetup(&fourth));
+    ends(third, box);
+
+    EXPECT_EQ(LogValue(ReadLog(places.folder), L"Files", L"Dir"), places.folder);
+    std::wstring report;
+    ASSERT_TRUE(RunUninstaller(EntryFolder(), places.folder + L"-report.txt", &report));
+    EXPECT_EQ(ui::Narrow(report), "") << "left behind";
+    EXPECT_TRUE(places.Present().empty()) << Listed(places.Present());
+}

@@ -15,7 +15,6 @@ protected:
         lstrcpyA(g_setup.installFolder, folder.c_str());
         lstrcpyA(g_setup.logPath, (folder + "\\setup.log").c_str());
         g_setup.displayName = "Murmelist";
-        g_setup.extraFileCount = 1;
         g_setup.progress = 0;
         page = MakeProgressWindow();
     }
