@@ -149,8 +149,10 @@ static int Uninstall()
     return ReportResult(programName);
 }
 
-// There is no run-time library: nothing runs before this.
-extern "C" __attribute__((used)) void WinMainCRTStartup()
+// There is no run-time library: nothing runs before this. The system
+// starts a 32-bit program with its stack aligned to 4 bytes only; the code
+// may keep values there that want 16.
+extern "C" __attribute__((used, force_align_arg_pointer)) void WinMainCRTStartup()
 {
     RestrictDllSearch();
     ExitProcess((UINT)Uninstall());

@@ -246,3 +246,35 @@ TEST_F(InUse, WhereTheRestartCannotTakeTheFileTheNextRunFinishes)
     EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, UNINSTALL_ENTRY));
     EXPECT_EQ(RenamesBelow(folder), Renames());
 }
+
+// A setup started while the uninstaller works is refused, whether the
+// original asks its first question or its copy asks about the file in use
+// (the copy holds what its original took); the uninstaller then finishes.
+TEST_F(InUse, ASetupStartedWhileTheUninstallerWorksWaitsItsTurn)
+{
+    const std::wstring command = RegistryText(HKEY_LOCAL_MACHINE, UNINSTALL_ENTRY, L"UninstallString");
+    {
+        ui::Launch launch;
+        launch.program = command.substr(1, command.size() - 2);
+        launch.currentDirectory = L"C:\\";
+        ui::Process original;
+        ASSERT_TRUE(ui::Start(launch, &original));
+        ui::MessageBoxInfo box;
+        ASSERT_TRUE(ui::WaitForMessageBox(original.id, &box)) << "no question before the removal";
+        ExpectRefused(SetupExe(), ERROR_CAPTION);
+        ASSERT_TRUE(ui::Answer(box.window, IDNO));
+        DWORD code = 1;
+        ASSERT_TRUE(ui::WaitForExit(original, ui::WAIT_MS, &code));
+        EXPECT_EQ(code, 0u);
+    }
+    Outcome outcome = Uninstall(L"", [&](const ui::MessageBoxInfo& box) {
+        if (box.buttons != std::vector<int>{IDRETRY, IDCANCEL}) return IDOK;
+        ExpectRefused(SetupExe(), ERROR_CAPTION);
+        Release();
+        return IDRETRY;
+    });
+    EXPECT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.exitCode, 0u);
+    EXPECT_EQ(outcome.report, L"");
+    EXPECT_FALSE(Exists(folder));
+}

@@ -166,3 +166,44 @@ TEST(Lifecycle, AnInstallationBeforeTheRestartKeepsItsFilesThroughIt)
     Uninstall(EntryFolder());
     ExpectAsBefore(places);
 }
+
+// An uninstaller started while a setup waits on a page is refused, with
+// and without questions, and removes nothing; where the user can see it,
+// the setup's page comes to the front. The setup then installs to the end.
+TEST(Lifecycle, AnUninstallerStartedDuringASetupWaitsItsTurn)
+{
+    Places first(L"first"), second(L"second");
+    InstallAll(first);
+    ui::Process setup;
+    HWND destination = WalkToDestination(setup, StartSetup(&setup));
+    ASSERT_TRUE(destination);
+
+    const std::wstring uninstaller = EntryFolder() + L"\\uninst.exe";
+    ExpectRefused(uninstaller, UNINSTALL_CAPTION, L"/quiet", true);
+    // Another program in front of the page: only the refused uninstaller
+    // brings the page back.
+    ui::Launch launch;
+    launch.program = BuildPath(L"package\\MurmList.exe");
+    ui::Process other;
+    ASSERT_TRUE(ui::Start(launch, &other));
+    ASSERT_TRUE(ui::WaitUntil([&] {
+        std::vector<HWND> windows = ui::TopLevelWindows(other.id);
+        return !windows.empty() && GetForegroundWindow() == windows[0];
+    }));
+    ExpectRefused(uninstaller, UNINSTALL_CAPTION);
+    EXPECT_EQ(GetForegroundWindow(), destination) << "the setup's page did not come to the front";
+    ui::Kill(&other);
+    ExpectWhole(first, PayloadNames());
+
+    HWND group = WalkToGroup(setup, destination, second.folder);
+    ASSERT_TRUE(group);
+    ASSERT_TRUE(ui::SetControlText(group, IDC_GROUP_NAME, second.group));
+    HWND finish = RunCopying(setup, group, AlwaysYes, nullptr);
+    ASSERT_TRUE(finish);
+    CloseFinish(setup, finish, OPTIONS, false);
+    ExpectWhole(second, PayloadNames());
+    Uninstall(second.folder);
+    Uninstall(first.folder);
+    ExpectAsBefore(first);
+    ExpectAsBefore(second);
+}

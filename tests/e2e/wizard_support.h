@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "../../core/running.h"
 #include "../../resources/ids.h"
 #include "uidriver.h"
 
@@ -224,7 +225,36 @@ inline std::wstring FinishOutcome(HWND finish)
 const DWORD EXIT_INCOMPLETE = 2;
 const DWORD EXIT_TAKEN_BACK = 3;
 const DWORD EXIT_NO_PAGE = 4;
-const DWORD EXIT_ALREADY_RUNNING = 5;
+// The setup's and the uninstaller's, when another of them is at work, is
+// EXIT_ALREADY_RUNNING (core/running.h).
+const wchar_t UNINSTALL_CAPTION[] = L"Удаление программы";
+
+// Starts program (a setup, or an uninstaller with arguments) while another
+// program of the product is at work: it says so in one box with caption,
+// and ends with EXIT_ALREADY_RUNNING. With quiet it ends without a box.
+inline void ExpectRefused(const std::wstring& program, const std::wstring& caption,
+                          const std::wstring& arguments = L"", bool quiet = false)
+{
+    ui::Launch launch;
+    launch.program = program;
+    launch.arguments = arguments;
+    launch.currentDirectory = L"C:\\";
+    launch.environment = {NoHostMenus()};
+    ui::Process second;
+    std::wstring error;
+    ASSERT_TRUE(ui::Start(launch, &second, &error)) << ui::Narrow(error);
+    if (!quiet) {
+        ui::MessageBoxInfo box;
+        ASSERT_TRUE(ui::WaitForMessageBox(second.id, &box)) << "no box from " << ui::Narrow(program);
+        EXPECT_EQ(box.caption, caption);
+        EXPECT_EQ(box.text, ALREADY_RUNNING);
+        EXPECT_EQ(box.buttons, std::vector<int>{IDOK});
+        ASSERT_TRUE(ui::Answer(box.window, IDOK));
+    }
+    DWORD code = 0;
+    ASSERT_TRUE(ui::WaitForExit(second, ui::WAIT_MS, &code));
+    EXPECT_EQ(code, EXIT_ALREADY_RUNNING);
+}
 
 // Ticks the options and closes the finish page by its button or its close
 // box: no question may come, and setup ends with exitCode.
@@ -461,7 +491,14 @@ inline bool RunUninstaller(const std::wstring& folder, const std::wstring& repor
     }
     bool done = ReadFinishedReport(reportPath, report);
     DeleteFileW(reportPath.c_str());
-    return done;
+    // The report is written last, yet the copy still holds the one lock of
+    // the machine until it has ended: a setup started before that would be
+    // refused.
+    return done && ui::WaitUntil([] {
+               HANDLE lock = OpenMutexA(SYNCHRONIZE, FALSE, RUNNING_OBJECT_NAME);
+               if (lock) CloseHandle(lock);
+               return !lock;
+           });
 }
 
 inline void RemoveTree(const std::wstring& path)
