@@ -230,30 +230,46 @@ const DWORD EXIT_NO_PAGE = 4;
 const wchar_t UNINSTALL_CAPTION[] = L"Удаление программы";
 
 // Starts program (a setup, or an uninstaller with arguments) while another
-// program of the product is at work: it says so in one box with caption,
-// and ends with EXIT_ALREADY_RUNNING. With quiet it ends without a box.
-inline void ExpectRefused(const std::wstring& program, const std::wstring& caption,
-                          const std::wstring& arguments = L"", bool quiet = false)
+// program of the product is at work. With a box to show, it says so in that
+// one box with caption and shows nothing else; *box is that box, left open.
+inline void StartRefused(ui::Process* second, ui::MessageBoxInfo* box, const std::wstring& program,
+                         const std::wstring& caption, const std::wstring& arguments = L"")
 {
     ui::Launch launch;
     launch.program = program;
     launch.arguments = arguments;
     launch.currentDirectory = L"C:\\";
     launch.environment = {NoHostMenus()};
-    ui::Process second;
     std::wstring error;
-    ASSERT_TRUE(ui::Start(launch, &second, &error)) << ui::Narrow(error);
-    if (!quiet) {
-        ui::MessageBoxInfo box;
-        ASSERT_TRUE(ui::WaitForMessageBox(second.id, &box)) << "no box from " << ui::Narrow(program);
-        EXPECT_EQ(box.caption, caption);
-        EXPECT_EQ(box.text, ALREADY_RUNNING);
-        EXPECT_EQ(box.buttons, std::vector<int>{IDOK});
-        ASSERT_TRUE(ui::Answer(box.window, IDOK));
+    ASSERT_TRUE(ui::Start(launch, second, &error)) << ui::Narrow(error);
+    if (!box) return;
+    ASSERT_TRUE(ui::WaitForMessageBox(second->id, box)) << "no box from " << ui::Narrow(program);
+    EXPECT_EQ(box->caption, caption);
+    EXPECT_EQ(box->text, ALREADY_RUNNING);
+    EXPECT_EQ(box->buttons, std::vector<int>{IDOK});
+    EXPECT_EQ(ui::TopLevelWindows(second->id), std::vector<HWND>{box->window}) << "a window besides";
+}
+
+// Answers the refused program's box, if it has one: it ends with
+// EXIT_ALREADY_RUNNING.
+inline void EndRefused(const ui::Process& second, const ui::MessageBoxInfo* box)
+{
+    if (box) {
+        ASSERT_TRUE(ui::Answer(box->window, IDOK));
     }
     DWORD code = 0;
     ASSERT_TRUE(ui::WaitForExit(second, ui::WAIT_MS, &code));
     EXPECT_EQ(code, EXIT_ALREADY_RUNNING);
+}
+
+// Both; with quiet, the program shows no box.
+inline void ExpectRefused(const std::wstring& program, const std::wstring& caption,
+                          const std::wstring& arguments = L"", bool quiet = false)
+{
+    ui::Process second;
+    ui::MessageBoxInfo box;
+    ASSERT_NO_FATAL_FAILURE(StartRefused(&second, quiet ? nullptr : &box, program, caption, arguments));
+    EndRefused(second, quiet ? nullptr : &box);
 }
 
 // Ticks the options and closes the finish page by its button or its close

@@ -462,24 +462,6 @@ TEST(Wizard, ASetupStartedWhileAnotherRunsSaysSoAndMakesNothing)
     Places places(L"one at a time");
     places.Clear();
     Leftovers leftovers{{places.folder, places.groupFolder}};
-    auto refused = [](ui::Process* setup, ui::MessageBoxInfo* box) {
-        ui::Launch launch;
-        launch.program = SetupExe();
-        launch.environment = {NoHostMenus()};
-        ASSERT_TRUE(ui::Start(launch, setup));
-        ASSERT_TRUE(ui::WaitForMessageBox(setup->id, box)) << "no box";
-        EXPECT_EQ(box->caption, ERROR_CAPTION);
-        EXPECT_EQ(box->text, ALREADY_RUNNING);
-        EXPECT_EQ(box->buttons, std::vector<int>{IDOK});
-        EXPECT_EQ(ui::TopLevelWindows(setup->id), std::vector<HWND>{box->window}) << "a page";
-    };
-    auto ends = [](const ui::Process& setup, const ui::MessageBoxInfo& box) {
-        ASSERT_TRUE(ui::Answer(box.window, IDOK));
-        DWORD code = 0;
-        ASSERT_TRUE(ui::WaitForExit(setup, ui::WAIT_MS, &code));
-        EXPECT_EQ(code, EXIT_ALREADY_RUNNING);
-    };
-
     ui::Process first, second, third, fourth, other;
     HWND page = WalkToDestination(first, StartSetup(&first));
     ASSERT_TRUE(page);
@@ -493,12 +475,12 @@ TEST(Wizard, ASetupStartedWhileAnotherRunsSaysSoAndMakesNothing)
         return !windows.empty() && GetForegroundWindow() == windows[0];
     }));
     ui::MessageBoxInfo box;
-    refused(&second, &box);
-    ends(second, box);
+    StartRefused(&second, &box, SetupExe(), ERROR_CAPTION);
+    EndRefused(second, &box);
     EXPECT_EQ(GetForegroundWindow(), page);
     EXPECT_TRUE(places.Present().empty()) << Listed(places.Present());
 
-    refused(&third, &box);
+    StartRefused(&third, &box, SetupExe(), ERROR_CAPTION);
     page = WalkToGroup(first, page, places.folder);
     ASSERT_TRUE(page);
     ASSERT_TRUE(ui::SetControlText(page, IDC_GROUP_NAME, places.group));
@@ -506,7 +488,7 @@ TEST(Wizard, ASetupStartedWhileAnotherRunsSaysSoAndMakesNothing)
     ASSERT_TRUE(finish);
     CloseFinish(first, finish, {}, false);
     LeaveWizard(fourth, StartSetup(&fourth));
-    ends(third, box);
+    EndRefused(third, &box);
 
     EXPECT_EQ(LogValue(ReadLog(places.folder), L"Files", L"Dir"), places.folder);
     std::wstring report;
