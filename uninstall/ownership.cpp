@@ -169,7 +169,7 @@ static bool ReadKeyText(HKEY root, const char* path, const char* name, char* val
     return true;
 }
 
-static bool KeyExists(HKEY root, const char* path)
+bool KeyExists(HKEY root, const char* path)
 {
     HKEY key;
     if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
@@ -276,8 +276,6 @@ Owner OwnerOfClassKey(const char* path)
     lstrcpynA(className, path, (int)(slash - path) + 1);
     return OwnerOfClass(className);
 }
-
-const char* InstallationFolder() { return s_folder; }
 
 // The program groups the log names, and whose the shortcuts are that the
 // log names in them, before anything is removed.

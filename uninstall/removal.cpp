@@ -136,14 +136,6 @@ static bool IsGone(LONG result)
     return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND || result == ERROR_PATH_NOT_FOUND;
 }
 
-static bool KeyExists(HKEY root, const char* path)
-{
-    HKEY key;
-    if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
-}
-
 // The uninstall entry of that name below parent; valueSection names the
 // values to take out of it when the key cannot go whole.
 static void RemoveEntry(const char* parent, const char* name, const char* valueSection)

@@ -28,7 +28,6 @@ static bool s_quiet, s_keptForNextRun;
 static char s_reportPath[MAX_PATH];
 
 void SetQuiet(bool quiet) { s_quiet = quiet; }
-bool IsQuiet() { return s_quiet; }
 void SetReportPath(const char* path) { lstrcpynA(s_reportPath, path, MAX_PATH); }
 void KeepForNextRun() { s_keptForNextRun = true; }
 bool IsKeptForNextRun() { return s_keptForNextRun; }

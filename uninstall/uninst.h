@@ -72,7 +72,6 @@ enum Owner {
 // shortcuts, before anything is removed. COM must be initialised: the
 // shortcuts are read through the shell's link object.
 void SetInstallation(const char* folder, const char* uninstaller);
-const char* InstallationFolder();
 // A file or shortcut the log names ([Files], [Links], [Earlier]).
 Owner OwnerOfFile(const char* path);
 // A program group folder the log names.
@@ -81,6 +80,7 @@ Owner OwnerOfGroup(const char* path);
 Owner OwnerOfEntry(const char* parent, const char* name);
 // A key below HKEY_CLASSES_ROOT, by its path.
 Owner OwnerOfClassKey(const char* path);
+bool KeyExists(HKEY root, const char* path);
 
 // ---- removal.cpp ----
 
@@ -96,7 +96,6 @@ bool RemoveInstallation(const char* folder, const char* exePath);
 const char* const CAPTION = "Удаление программы";
 // /quiet: no question and no box; /report:FILE: the report written there.
 void SetQuiet(bool quiet);
-bool IsQuiet();
 void SetReportPath(const char* path);
 // The lists the report is made of: one line per item, CR LF after each.
 // Left behind, with a note on why ("" for none):
