@@ -1,6 +1,7 @@
 #include "uidriver.h"
 
 #include <psapi.h>
+#include <stdio.h>
 #include <wchar.h>
 
 namespace ui {
@@ -148,13 +149,26 @@ bool Start(const Launch& launch, Process* process, std::wstring* error)
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(launch.program.c_str(), line.data(), nullptr, nullptr, FALSE,
-                        CREATE_UNICODE_ENVIRONMENT, environment.data(),
-                        launch.currentDirectory.empty() ? nullptr
-                                                        : launch.currentDirectory.c_str(),
-                        &startup, &info)) {
-        if (error) *error = L"cannot start " + commandLine + L": error " +
-                            std::to_wstring(GetLastError());
+    // Wine now and then fails to bring a new process up at all (its loader
+    // dies before the program's first instruction) and reports that as an
+    // internal error. Nothing of the program ran, so starting it again is
+    // safe; any other failure is the test's to see.
+    DWORD failure = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (CreateProcessW(launch.program.c_str(), line.data(), nullptr, nullptr, FALSE,
+                           CREATE_UNICODE_ENVIRONMENT, environment.data(),
+                           launch.currentDirectory.empty() ? nullptr
+                                                           : launch.currentDirectory.c_str(),
+                           &startup, &info)) {
+            failure = ERROR_SUCCESS;
+            break;
+        }
+        failure = GetLastError();
+        if (failure != ERROR_INTERNAL_ERROR) break;
+        fwprintf(stderr, L"%ls did not come up; starting it again\n", commandLine.c_str());
+    }
+    if (failure != ERROR_SUCCESS) {
+        if (error) *error = L"cannot start " + commandLine + L": error " + std::to_wstring(failure);
         return false;
     }
     CloseHandle(info.hThread);
